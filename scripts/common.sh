@@ -1,0 +1,90 @@
+# Shared by the README's commands: packages, build, the build's own Wine prefix, Xvfb.
+# Sourced, not run. Every step is idempotent and quick when its work is already done.
+set -euo pipefail
+
+KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+KV_BUILD=${KV_BUILD:-$KV_ROOT/build}
+
+kv_log() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
+
+# Debian packages the build and the tests need; installs only what is missing.
+kv_ensure_packages() {
+  local packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686-posix
+    gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 wine64 xvfb
+    libz-mingw-w64 fonts-wine fonts-wqy-microhei imagemagick x11-apps xdotool locales)
+  local missing=()
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    kv_log "installing: ${missing[*]}"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $sudo dpkg --add-architecture i386
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+  if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
+    kv_log "generating the zh_CN.UTF-8 locale"
+    grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'zh_CN.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+    $sudo locale-gen >/dev/null
+  fi
+}
+
+kv_build() {
+  kv_log "building in $KV_BUILD"
+  if [ ! -f "$KV_BUILD/build.ninja" ]; then
+    cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-i686.cmake" "$@" >/dev/null
+  fi
+  cmake --build "$KV_BUILD" -j "$(nproc)"
+}
+
+# The build's own 32-bit prefix, running on the product's locale (Simplified Chinese, code page
+# 936). Wine's services start with every stream detached: started from ctest they would inherit
+# its output pipe and ctest would wait for ever.
+kv_start_wine() {
+  export WINEPREFIX=${WINEPREFIX:-$KV_BUILD/wineprefix}
+  export WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    kv_log "creating the Wine prefix $WINEPREFIX"
+    wineboot -i </dev/null >/dev/null 2>&1 || true
+    wineserver -w </dev/null >/dev/null 2>&1 || true
+    kv_set_font_replacements
+  fi
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  wineboot -u </dev/null >/dev/null 2>&1 || true
+}
+
+# Wine has no Windows fonts: the faces the toolkit asks for are served by WenQuanYi Micro Hei.
+kv_set_font_replacements() {
+  local reg="$KV_BUILD/fonts.reg"
+  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n"宋体"="WenQuanYi Micro Hei"\n"微软雅黑"="WenQuanYi Micro Hei"\n"SimSun"="WenQuanYi Micro Hei"\n"Microsoft YaHei"="WenQuanYi Micro Hei"\n' > "$reg"
+  wine regedit "$(winepath -w "$reg" 2>/dev/null)" </dev/null >/dev/null 2>&1 || true
+}
+
+kv_stop_wine() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+}
+
+# A private X display for windows; leaves DISPLAY set.
+kv_start_xvfb() {
+  local n=90
+  while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  KV_XVFB_PID=$!
+  export DISPLAY=":$n"
+  for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X$n" ] && return 0
+    sleep 0.1
+  done
+  kv_log "Xvfb did not start"
+  return 1
+}
+
+kv_stop_xvfb() {
+  [ -n "${KV_XVFB_PID:-}" ] && kill "$KV_XVFB_PID" 2>/dev/null || true
+}

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test under Wine; exits non-zero on any failure.
+source "$(dirname "$0")/common.sh"
+
+kv_ensure_packages
+kv_build
+kv_start_xvfb
+trap 'kv_stop_wine; kv_stop_xvfb' EXIT
+kv_start_wine
+
+kv_log "running the tests"
+cd "$KV_BUILD"
+ctest --output-on-failure -j 2 "$@"

@@ -1,0 +1,37 @@
+#pragma once
+// Helpers shared by the test programs: scratch folders in the test prefix, files, child processes.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kvtest {
+
+// Folder of the running test program, with a trailing backslash (the build's bin folder).
+std::wstring BinDir();
+
+// A fresh, empty folder C:\kvtest\<name>\ (with a trailing backslash).
+std::wstring FreshDir(const std::wstring& name);
+
+void WriteText(const std::wstring& path, const std::string& text);
+bool Exists(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+// Copies a program of the bin folder to target (a full file path).
+bool CopyProgram(const std::wstring& program, const std::wstring& target);
+
+struct ProcessResult {
+  DWORD exit_code = static_cast<DWORD>(-1);
+  std::string output;  // stdout and stderr, UTF-8
+  bool timed_out = false;
+};
+
+// Starts command_line (a program path, quoted where needed, plus arguments) with its working
+// folder set to dir (empty: inherit), waits at most timeout_ms and collects its output.
+ProcessResult Run(const std::wstring& command_line, const std::wstring& dir = L"",
+                  DWORD timeout_ms = 60000);
+
+std::vector<std::string> Lines(const std::string& text);
+std::string Utf8(const std::wstring& text);
+
+}  // namespace kvtest

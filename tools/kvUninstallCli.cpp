@@ -1,0 +1,66 @@
+// Runs the uninstall engine over the folder this program lies in, exactly as the uninstaller
+// does, and prints every progress message the engine delivers to its window:
+//   "sent N"   synchronous progress from the folder walk
+//   "posted N" the engine's posted completion
+// then "done". With --sync the engine runs on this thread instead of its worker.
+#include <windows.h>
+
+#include <string>
+
+#include "tools/console.h"
+#include "uninstall/uninstaller.h"
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"KvUninstallCliNotify";
+constexpr DWORD kDrainMs = 300;  // the engine may post its 100 twice; let both arrive
+int g_posted_100 = 0;
+// Set while a queued message is being dispatched. Messages sent from the engine's thread are
+// delivered inside GetMessage/PeekMessage instead, and a --sync run calls the window directly.
+bool g_dispatching = false;
+
+void Dispatch(const MSG& msg) {
+  g_dispatching = true;
+  ::DispatchMessageW(&msg);
+  g_dispatching = false;
+}
+
+LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  if (msg != WM_KV_PROGRESS) return ::DefWindowProcW(wnd, msg, wparam, lparam);
+  const bool posted = g_dispatching;
+  kvtool::PrintLine(std::wstring(posted ? L"posted " : L"sent ") + std::to_wstring(wparam));
+  if (posted && wparam == 100) ++g_posted_100;
+  return 0;
+}
+
+void Pump(DWORD ms) {
+  const DWORD start = ::GetTickCount();
+  MSG msg;
+  while (::GetTickCount() - start < ms) {
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) Dispatch(msg);
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const bool sync = argc > 1 && std::wstring(argv[1]) == L"--sync";
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = NotifyProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = kWindowClass;
+  ::RegisterClassW(&wc);
+  HWND wnd = ::CreateWindowW(kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             wc.hInstance, nullptr);
+  if (!wnd) return 1;
+
+  CKvUninstaller engine;
+  engine.StartUninstall(wnd, sync ? 0 : 1);
+  MSG msg;
+  while (!sync && g_posted_100 == 0 && ::GetMessageW(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
+  Pump(kDrainMs);
+  kvtool::PrintLine(L"done");
+  ::DestroyWindow(wnd);
+  return 0;
+}

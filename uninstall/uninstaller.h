@@ -1,0 +1,37 @@
+#pragma once
+// The uninstall engine: reads kvUninstall.dat, deletes the product's files in list or folder
+// mode and reports progress to a window with WM_KV_PROGRESS.
+#include <windows.h>
+
+#include <vector>
+
+#include "uninstall/record.h"
+#include "util/kv_api.h"
+
+// wParam: percentage 0..100, lParam: 0. 100 means the engine has finished.
+constexpr UINT WM_KV_PROGRESS = 2025;
+
+class KV_CLASS CKvUninstaller {
+ public:
+  CKvUninstaller();
+  ~CKvUninstaller();
+  CKvUninstaller(const CKvUninstaller&) = default;
+  CKvUninstaller& operator=(const CKvUninstaller&) = default;
+
+  void StartUninstall(HWND notify, int async);
+
+ private:
+  static unsigned __stdcall UninstallThread(void* param);
+  bool UninstallFunc();
+  int CountFiles(LPCWSTR dir);
+  bool DelDir(LPCWSTR dir);
+  void SendProgress();
+
+  HWND m_hNotify;
+  int m_nFilesTotal;
+  int m_nFilesDone;
+  UninstallRecord m_record;
+  std::vector<UninstallEntry> m_removals;
+  std::vector<UninstallEntry> m_shortcuts;
+  wchar_t m_szOwnDir[261];
+};
