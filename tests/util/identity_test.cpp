@@ -345,11 +345,40 @@ TEST(Certificates, RejectsWhatIsNotACertificate) {
   EXPECT_FALSE(InMachineRoot());
 }
 
-TEST(Certificates, UnsignedFileIsNotTrusted) {
-  EXPECT_EQ(0, VerifySignature((kvtest::BinDir() + L"args_probe.exe").c_str()));
+TEST(Certificates, VerifySignature) {
+  EXPECT_EQ(0, VerifySignature((kvtest::BinDir() + L"args_probe.exe").c_str())) << "unsigned";
   EXPECT_EQ(0, VerifySignature(L"C:\\kvtest\\no such file.exe"));
-  std::printf("SKIPPED: a validly signed and trusted file needs a code-signing chain that the "
-              "prefix trusts; only the refusals are checked\n");
+  EXPECT_EQ(0, VerifySignature(nullptr));
+  const std::wstring dir = L"C:\\kvfixtures_signature\\";
+  if (!kvtest::Exists(dir + L"signed.exe")) {
+    std::printf("SKIPPED: no signed program (openssl or osslsigncode missing on the build "
+                "machine); only the refusals are checked\n");
+    return;
+  }
+  // The signer made trusted the way an installer would: its certificate into the machine's Root.
+  const std::wstring signer = dir + L"signer.der";
+  std::ifstream in(signer.c_str(), std::ios::binary);
+  const std::string der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(der.empty());
+  ASSERT_EQ(1, ImportCertFile(signer.c_str()));
+  EXPECT_EQ(1, VerifySignature((dir + L"signed.exe").c_str()));
+  // One changed byte breaks the signed digest.
+  EXPECT_EQ(0, VerifySignature((dir + L"tampered.exe").c_str()));
+
+  kv::UniqueCertContext cert(::CertCreateCertificateContext(
+      X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size())));
+  ASSERT_TRUE(cert);
+  BYTE hash[20] = {};
+  DWORD hash_size = sizeof(hash);
+  ASSERT_TRUE(::CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, hash, &hash_size));
+  std::wstring key = L"Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\";
+  for (BYTE b : hash) {
+    wchar_t hex[3];
+    std::swprintf(hex, 3, L"%02X", b);
+    key += hex;
+  }
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
 }
 
 }  // namespace
