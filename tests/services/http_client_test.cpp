@@ -362,13 +362,22 @@ TEST_F(HttpClient, ProxyFromProxyDat) {
   EXPECT_EQ("POST", proxy.Requests()[1].method);
   EXPECT_EQ("a=1", proxy.Requests()[1].body);
 
+  // No "/" after the host: the whole URL is the server name and "/" the path.
+  r = RunProbe(dir, L"get http://bare.example.invalid 256");
+  EXPECT_EQ(1, r.result);
+  ASSERT_EQ(3u, proxy.Requests().size());
+  EXPECT_EQ("http://bare.example.invalid", proxy.Requests()[2].Header("Host"));
+  EXPECT_TRUE(std::regex_match(proxy.Requests()[2].target,
+                               std::regex("http://http://bare\\.example\\.invalid(:80)?/")))
+      << proxy.Requests()[2].target;
+
   // Switched off in the record: straight to the server.
   WriteProxyDat(dir, 0, proxy.port());
   server_->SetAnswer(Answer("direct"));
   r = RunProbe(dir, L"get \"http://127.0.5.5/direct\" 256");
   EXPECT_EQ(1, r.result);
   EXPECT_EQ("direct", std::string(r.body.c_str()));
-  EXPECT_EQ(2u, proxy.Requests().size());
+  EXPECT_EQ(3u, proxy.Requests().size());
   EXPECT_EQ("/direct", Only().target);
 }
 
