@@ -286,6 +286,24 @@ TEST_F(HttpClient, DeadServerGivesNothing) {
   EXPECT_TRUE(server_->Requests().empty());
 }
 
+// A name under the reserved "invalid" domain fails at once, without a name-server query (which
+// would take seconds to fail) and without a byte on the wire.
+TEST_F(HttpClient, ReservedInvalidNamesAreNeverLookedUp) {
+  char buffer[64];
+  for (const wchar_t* url : {L"http://reports.kv-uninstall.invalid/report.asp?type=open",
+                             L"http://INVALID/x", L"http://a.b.Invalid./x"}) {
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(0, GetUrlInfo(url, buffer, sizeof(buffer))) << kvtest::Utf8(url);
+    EXPECT_EQ(0, CKvNet::Instance().Post(url, "a", 1, buffer, sizeof(buffer)));
+    EXPECT_EQ(0, isConnected(url));
+    EXPECT_LT(::GetTickCount() - start, 500u);
+  }
+  // Only the last label counts: a host that merely contains the word is an ordinary name.
+  server_->SetAnswer(Answer("ok"));
+  EXPECT_EQ(1, GetUrlInfo(Url("/invalid.txt").c_str(), buffer, sizeof(buffer)));
+  EXPECT_STREQ("ok", buffer);
+}
+
 // ---- Through kvnet_probe in a folder of its own ----
 
 struct ProbeResult {
