@@ -73,6 +73,7 @@ using UniqueMemDC = UniqueHandle<NullTraits<HDC, ::DeleteDC>>;
 using UniqueGlobal = UniqueHandle<NullTraits<HGLOBAL, ::GlobalFree>>;
 using UniqueStdioFile = UniqueHandle<NullTraits<FILE*, CloseStdioFile>>;
 using UniqueIcon = UniqueHandle<NullTraits<HICON, CloseIcon>>;
+using UniqueCoTaskMem = UniqueHandle<NullTraits<void*, ::CoTaskMemFree>>;  // shell PIDLs and the like
 template <typename T>
 using UniqueGdi = UniqueHandle<NullTraits<T, CloseGdiObject>>;
 using UniqueBitmap = UniqueGdi<HBITMAP>;
