@@ -6,12 +6,12 @@
 #include <cwchar>
 #include <string>
 
-#include "gfx/shell_media_texts.h"
+#include "gfx/gfx_texts.h"
 #include "util/handles.h"
 
 namespace {
 
-namespace texts = kv::shell_media;
+namespace texts = kv::gfx;
 
 constexpr DWORD kColorFlags = CC_RGBINIT | CC_FULLOPEN;
 constexpr DWORD kOpenFlags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_READONLY;

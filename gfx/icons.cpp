@@ -11,12 +11,13 @@
 #include <cwchar>
 #include <vector>
 
-#include "gfx/shell_media_texts.h"
+#include "gfx/fill_in.h"
+#include "gfx/gfx_texts.h"
 #include "util/handles.h"
 
 namespace {
 
-namespace texts = kv::shell_media;
+namespace texts = kv::gfx;
 
 // The structure as it stood up to and including the item GUID: the size every caller passes.
 constexpr DWORD kNotifyIconDataSize = NOTIFYICONDATAW_V3_SIZE;
@@ -67,7 +68,7 @@ std::wstring kv::UrlIconLocalPath(const std::wstring& iconLocation) {
   ReplaceAll(name, L"/", L"_");
   wchar_t temp[MAX_PATH + 1] = {};
   ::GetTempPathW(MAX_PATH + 1, temp);
-  return texts::FillIn(texts::kLocalIconFormat, temp, name);
+  return kv::FillIn(texts::kLocalIconFormat, temp, name);
 }
 
 HICON GetFileIcon(LPCWSTR file, int index, int size) {
@@ -115,12 +116,12 @@ int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath, int room) {
   kv::ComPtr<IPropertyStorage> site;
   if (FAILED(sets->Open(FMTID_InternetSite, STGM_READ | STGM_SHARE_EXCLUSIVE, site.put()))) return 0;
 
-  PROPSPEC spec = {};
-  spec.ulKind = PRSPEC_PROPID;
-  spec.propid = PID_INTSITE_ICONFILE;
+  PROPSPEC property = {};
+  property.ulKind = PRSPEC_PROPID;
+  property.propid = PID_INTSITE_ICONFILE;
   PROPVARIANT value;
   PropVariantInit(&value);
-  if (FAILED(site->ReadMultiple(1, &spec, &value))) return 0;
+  if (FAILED(site->ReadMultiple(1, &property, &value))) return 0;
   std::wstring icon_url;
   if (value.vt == VT_LPWSTR && value.pwszVal) icon_url = value.pwszVal;
   PropVariantClear(&value);

@@ -4,11 +4,12 @@
 
 #include <string>
 
-#include "gfx/shell_media_texts.h"
+#include "gfx/fill_in.h"
+#include "gfx/gfx_texts.h"
 
 namespace {
 
-namespace texts = kv::shell_media;
+namespace texts = kv::gfx;
 
 constexpr UINT kMciReturnRoom = 200;
 
@@ -27,12 +28,12 @@ BOOL PlayWav(LPCWSTR sound, int fromResource) {
 
 void PlayMP3(LPCWSTR path, int repeat) {
   // The path goes in unquoted, as callers have always passed it.
-  SendMci(texts::FillIn(texts::kMciOpenFormat, path ? path : L""));
+  SendMci(kv::FillIn(texts::kMciOpenFormat, path ? path : L""));
   SendMci(std::wstring(repeat ? texts::kMciPlayRepeat : texts::kMciPlay));
 }
 
-void PauseMP3(LPCWSTR device) { SendMci(texts::FillIn(texts::kMciPauseFormat, device ? device : L"")); }
+void PauseMP3(LPCWSTR device) { SendMci(kv::FillIn(texts::kMciPauseFormat, device ? device : L"")); }
 
-void ResumeMP3(LPCWSTR device) { SendMci(texts::FillIn(texts::kMciResumeFormat, device ? device : L"")); }
+void ResumeMP3(LPCWSTR device) { SendMci(kv::FillIn(texts::kMciResumeFormat, device ? device : L"")); }
 
-void StopMP3(LPCWSTR device) { SendMci(texts::FillIn(texts::kMciStopFormat, device ? device : L"")); }
+void StopMP3(LPCWSTR device) { SendMci(kv::FillIn(texts::kMciStopFormat, device ? device : L"")); }

@@ -5,13 +5,12 @@
 #include <cstring>
 
 #include "services/des.h"
+#include "services/services_texts.h"
 #include "util/handles.h"
 
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-constexpr wchar_t kReadMode[] = L"rb";
-constexpr wchar_t kWriteMode[] = L"wb";
 
 constexpr int kHmacBlock = CMd5A::kBlockBytes;
 constexpr unsigned char kInnerPad = 0x36;
@@ -175,9 +174,9 @@ void EasyEncode(LPSTR data, int length) {
 
 int KvEncodeFile(LPCWSTR source, LPCWSTR target) {
   if (!source || !target) return 0;
-  kv::UniqueStdioFile in(_wfopen(source, kReadMode));
+  kv::UniqueStdioFile in(_wfopen(source, kv::services::kReadBinaryMode));
   if (!in) return 0;
-  kv::UniqueStdioFile out(_wfopen(target, kWriteMode));
+  kv::UniqueStdioFile out(_wfopen(target, kv::services::kWriteBinaryMode));
   if (!out) return 0;
   char piece[kFilePiece];
   size_t got = 0;

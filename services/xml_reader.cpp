@@ -2,12 +2,15 @@
 
 #include <string_view>
 
+#include "services/services_texts.h"
+
 namespace {
 
-// The only literal texts of the reader; "%s" stands for the element or attribute name.
-constexpr std::wstring_view kOpenTagFormat = L"<%s>";
-constexpr std::wstring_view kCloseTagFormat = L"</%s>";
-constexpr std::wstring_view kAttrLeadFormat = L"%s=\"";
+using kv::services::kXmlAttrLeadFormat;
+using kv::services::kXmlCloseTagFormat;
+using kv::services::kXmlOpenTagFormat;
+
+// The markup the searches look for.
 constexpr std::wstring_view kTagStart = L"<";
 constexpr std::wstring_view kTagEnd = L">";
 constexpr std::wstring_view kEmptyElementEnd = L"/>";
@@ -65,8 +68,8 @@ int CKvXml::Parse(LPCWSTR xml) {
 
 int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int room) {
   Clear(out, room);
-  const std::wstring open = FormatName(kOpenTagFormat, name);
-  const std::wstring close = FormatName(kCloseTagFormat, name);
+  const std::wstring open = FormatName(kXmlOpenTagFormat, name);
+  const std::wstring close = FormatName(kXmlCloseTagFormat, name);
   const int o = Find(m_strXml, open, 0);
   if (o == kNone) return 0;
   const int start = o + static_cast<int>(open.size());
@@ -80,8 +83,8 @@ int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int room) {
 int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int index, int room) {
   Clear(out, room);
   if (index < 0) return 0;
-  const std::wstring open = FormatName(kOpenTagFormat, name);
-  const std::wstring close = FormatName(kCloseTagFormat, name);
+  const std::wstring open = FormatName(kXmlOpenTagFormat, name);
+  const std::wstring close = FormatName(kXmlCloseTagFormat, name);
   int p = 0;
   for (int i = 0; i <= index; ++i) {
     p = Find(m_strXml, open, p);
@@ -96,8 +99,8 @@ int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int index, int room) {
 int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int* position, int room) {
   Clear(out, room);
   if (!position) return 0;
-  const std::wstring open = FormatName(kOpenTagFormat, name);
-  const std::wstring close = FormatName(kCloseTagFormat, name);
+  const std::wstring open = FormatName(kXmlOpenTagFormat, name);
+  const std::wstring close = FormatName(kXmlCloseTagFormat, name);
   int p = Find(m_strXml, open, *position);
   *position = p;
   if (p == kNone) return 0;
@@ -110,7 +113,7 @@ int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int* position, int room) {
 }
 
 int CKvXml::GetXmlNodeCount(LPCWSTR name) {
-  const std::wstring open = FormatName(kOpenTagFormat, name);
+  const std::wstring open = FormatName(kXmlOpenTagFormat, name);
   int n = 0;
   for (int p = Find(m_strXml, open, 0); p != kNone; p = Find(m_strXml, open, p + 1)) ++n;
   return n;
@@ -146,7 +149,7 @@ int CKvXml::GetNodeAttr(LPCWSTR node, LPCWSTR attr, LPWSTR out, int room) {
     if (b == kNone) return 0;
     return Emit(text, a + 1, b - (a + 1), out, room);
   }
-  const std::wstring lead = FormatName(kAttrLeadFormat, attr);
+  const std::wstring lead = FormatName(kXmlAttrLeadFormat, attr);
   const int a = Find(text, lead, 0);
   if (a == kNone) return 0;
   const int start = a + static_cast<int>(lead.size());

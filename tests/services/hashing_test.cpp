@@ -33,7 +33,7 @@ std::string ReadAll(const std::wstring& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST(Md5, Rfc1321TestSuiteInUpperCase) {
+TEST(Md5, PublishedTestSuiteInUpperCase) {
   EXPECT_EQ("D41D8CD98F00B204E9800998ECF8427E", Md5Go(""));
   EXPECT_EQ("0CC175B9C0F1B6A831C399E269772661", Md5Go("a"));
   EXPECT_EQ("900150983CD24FB0D6963F7D28E17F72", Md5Go("abc"));
@@ -45,7 +45,7 @@ TEST(Md5, Rfc1321TestSuiteInUpperCase) {
             Md5Go("12345678901234567890123456789012345678901234567890123456789012345678901234567890"));
 }
 
-TEST(Md5, Rfc2104HmacVectors) {
+TEST(Md5, PublishedHmacVectors) {
   EXPECT_EQ("9294727A3638BB1C13F48EF8158BFC9D", Md5Go("Hi There", std::string(16, '\x0b').c_str()));
   EXPECT_EQ("750C783E6AB0B503EAA86E310A5DB738", Md5Go("what do ya want for nothing?", "Jefe"));
   EXPECT_EQ("56BE34521D144C88DBB8C733F0E8B3F6",
