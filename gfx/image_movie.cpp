@@ -3,6 +3,9 @@
 #include <process.h>
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
 
 #include "gfx/image.h"
 #include "ui/memory_dc.h"
@@ -20,6 +23,37 @@ float FadeInOpacity(int n, int frames) {
   if (frames < 2 || n >= frames - 1) return 1.0f;
   return static_cast<float>((1.0 / (frames - 1)) * n);
 }
+
+// Which run of each record is the live one. StopMovie only raises the record's stop flag, and the
+// thread notices it after its pause; a StartMovie within that pause clears the flag again, so
+// without this the old thread would carry on beside the new one. Each thread plays only while its
+// run is the record's latest.
+class MovieRuns {
+ public:
+  unsigned Begin(const tagMovieInfo* movie) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return ++latest_[movie];
+  }
+  bool IsLatest(const tagMovieInfo* movie, unsigned run) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return latest_[movie] == run;
+  }
+
+ private:
+  std::mutex lock_;
+  std::map<const tagMovieInfo*, unsigned> latest_;
+};
+
+MovieRuns& Runs() {
+  static MovieRuns runs;
+  return runs;
+}
+
+// What a new animation thread receives: its record and the number of its run.
+struct MovieStart {
+  tagMovieInfo* movie;
+  unsigned run;
+};
 
 }  // namespace
 
@@ -87,13 +121,15 @@ void CKvImage::StartMovie(int id) {
   const int index = GetMovieIndex(id);
   if (index < 0) return;
   tagMovieInfo& movie = m_vecMovie[static_cast<size_t>(index)];
+  auto start = std::make_unique<MovieStart>(MovieStart{&movie, Runs().Begin(&movie)});
   InterlockedExchange(&movie.bStop, 0);
-  const uintptr_t thread = _beginthreadex(nullptr, 0, &CKvImage::MovieThread, &movie, 0, nullptr);
+  const uintptr_t thread = _beginthreadex(nullptr, 0, &CKvImage::MovieThread, start.get(), 0, nullptr);
   if (!thread) {
     // No thread runs it: it is stopped, and a later StartMovie may try again.
     InterlockedExchange(&movie.bStop, 1);
     return;
   }
+  start.release();  // the thread's now
   ::CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
@@ -109,7 +145,8 @@ bool CKvImage::isStop(int id) {
 
 // Runs on the animation's own thread; reads its record, which never moves.
 unsigned __stdcall CKvImage::MovieThread(void* param) {
-  tagMovieInfo* movie = static_cast<tagMovieInfo*>(param);
+  const std::unique_ptr<MovieStart> start(static_cast<MovieStart*>(param));
+  tagMovieInfo* movie = start->movie;
   CKvImage* owner = movie->pOwner;
   // Counts the record does not check: at least one frame, so the frame number stays defined.
   const int frames = std::max(movie->nFrames, 1);
@@ -124,7 +161,7 @@ unsigned __stdcall CKvImage::MovieThread(void* param) {
   const HDC mem = frame.m_hMemDC;
 
   int n = 0;
-  while (owner->m_bStopAll == 0 && movie->bStop == 0) {
+  while (owner->m_bStopAll == 0 && movie->bStop == 0 && Runs().IsLatest(movie, start->run)) {
     // A window destroyed under a running animation ends it; it counts as stopped then.
     if (!::IsWindow(movie->hWnd)) {
       InterlockedExchange(&movie->bStop, 1);

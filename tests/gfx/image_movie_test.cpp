@@ -266,6 +266,32 @@ TEST(MoviePlayback, StripShowsItsFramesInTurn) {
   EXPECT_EQ(0, Distance(before, after));
 }
 
+TEST(MoviePlayback, StopAndStartAtOnceLeavesOneThread) {
+  // The old thread is still in its pause when the new one starts; it must not carry on too.
+  Stage stage;
+  CKvImage* image = GetKvImage();
+  const std::wstring strip = StripPicture();
+  std::vector<std::unique_ptr<Dib>> refs;
+  for (int n = 0; n < 4; ++n)
+    refs.push_back(Reference(nullptr, [&](HDC dc) {
+      image->DrawStretchImg(dc, strip.c_str(), 0, 0, 0, 0, 0, 4, n, 0);
+    }));
+  const int threads = ThreadCount();
+  ASSERT_TRUE(image->AddMovie(stage.wnd(), strip.c_str(), kX, kY, 4, 250, 2051, 0, kW, kH, nullptr));
+  image->StartMovie(2051);
+  ASSERT_TRUE(WaitForThreads(threads + 1));
+  ::Sleep(100);
+  image->StopMovie(2051);
+  image->StartMovie(2051);
+  EXPECT_FALSE(image->isStop(2051));
+  ::Sleep(600);  // past the old thread's pause
+  EXPECT_EQ(threads + 1, ThreadCount());
+  // One thread draws: a clean cycle, which two interleaved threads would not give.
+  ExpectCycle(Watch(stage, refs, 2200), 4, 5);
+  image->StopMovie(2051);
+  EXPECT_TRUE(WaitForThreads(threads));
+}
+
 TEST(MoviePlayback, SpinTurnsByWholeDegreesAndComesBack) {
   Stage stage;
   CKvImage* image = GetKvImage();
@@ -341,7 +367,8 @@ TEST(MoviePlayback, FadeOutEndsAtZero) {
 }
 
 TEST(MoviePlayback, FadeOfAnyFrameCountEnds) {
-  // 1 / 48 * 48 is not exactly 1 in floating point; the fade must still end on its last frame.
+  // In single precision 1 / 48 * 48 is not exactly 1; whatever the arithmetic, the fade must end on
+  // its last frame.
   Stage stage;
   CKvImage* image = GetKvImage();
   const std::wstring white = WhitePicture();
