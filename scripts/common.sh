@@ -27,9 +27,15 @@ kv_ensure_packages() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
-  if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
-    kv_log "generating the zh_CN.UTF-8 locale"
-    grep -q '^zh_CN.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null || echo 'zh_CN.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  # The product's own system (Simplified Chinese) and, for the conversions, a Traditional one.
+  local wanted_locales=(zh_CN zh_TW) generate=0
+  for l in "${wanted_locales[@]}"; do
+    locale -a 2>/dev/null | grep -qix "$l.utf8" && continue
+    grep -q "^$l.UTF-8 UTF-8" /etc/locale.gen 2>/dev/null || echo "$l.UTF-8 UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+    generate=1
+  done
+  if [ "$generate" -eq 1 ]; then
+    kv_log "generating the zh_CN.UTF-8 and zh_TW.UTF-8 locales"
     $sudo locale-gen >/dev/null
   fi
 }
@@ -63,7 +69,11 @@ kv_start_wine() {
 # Wine has no Windows fonts: the faces the toolkit asks for are served by WenQuanYi Micro Hei.
 kv_set_font_replacements() {
   local reg="$KV_BUILD/fonts.reg"
-  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n"宋体"="WenQuanYi Micro Hei"\n"微软雅黑"="WenQuanYi Micro Hei"\n"SimSun"="WenQuanYi Micro Hei"\n"Microsoft YaHei"="WenQuanYi Micro Hei"\n' > "$reg"
+  # A version-5 .reg file in UTF-16: regedit reads a REGEDIT4 file in the prefix's ANSI code page,
+  # which would garble the Chinese value names.
+  { printf '\xff\xfe'
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"SimSun"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n' |
+      iconv -f UTF-8 -t UTF-16LE; } > "$reg"
   wine regedit "$(winepath -w "$reg" 2>/dev/null)" </dev/null >/dev/null 2>&1 || true
 }
 

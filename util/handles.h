@@ -79,6 +79,7 @@ using UniqueIcon = UniqueHandle<NullTraits<HICON, CloseIcon>>;
 using UniqueInternet = UniqueHandle<NullTraits<HINTERNET, ::InternetCloseHandle>>;
 using UniqueCertStore = UniqueHandle<NullTraits<HCERTSTORE, CloseCertStore>>;
 using UniqueCertContext = UniqueHandle<NullTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
+using UniqueCoTaskMem = UniqueHandle<NullTraits<void*, ::CoTaskMemFree>>;  // shell PIDLs and the like
 template <typename T>
 using UniqueGdi = UniqueHandle<NullTraits<T, CloseGdiObject>>;
 using UniqueBitmap = UniqueGdi<HBITMAP>;

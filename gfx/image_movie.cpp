@@ -1,0 +1,215 @@
+// Picture animations of CKvImage: each plays on a detached thread of its own, frame by frame, in
+// a rectangle of a window, until it is stopped or a fade is complete.
+#include <process.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "gfx/image.h"
+#include "ui/memory_dc.h"
+#include "util/handles.h"
+
+namespace {
+
+enum MovieEffect { kStrip = 0, kRotateFlipCycle = 1, kSpin = 2, kFadeIn = 3, kFadeOut = 4 };
+enum MovieSource { kFromResource = 0, kFromFile = 1 };
+
+// Opacity of frame n of a fade over frames frames. The last frame is exactly the end value, so a
+// fade always ends even where (1 / (frames - 1)) * n does not come out exact in floating point;
+// a fade of fewer than two frames is its end value at once.
+float FadeInOpacity(int n, int frames) {
+  if (frames < 2 || n >= frames - 1) return 1.0f;
+  return static_cast<float>((1.0 / (frames - 1)) * n);
+}
+
+// Which run of each record is the live one. StopMovie only raises the record's stop flag, and the
+// thread notices it after its pause; a StartMovie within that pause clears the flag again, so
+// without this the old thread would carry on beside the new one. Each thread plays only while its
+// run is the record's latest.
+class MovieRuns {
+ public:
+  unsigned Begin(const tagMovieInfo* movie) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return ++latest_[movie];
+  }
+  bool IsLatest(const tagMovieInfo* movie, unsigned run) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return latest_[movie] == run;
+  }
+
+ private:
+  std::mutex lock_;
+  std::map<const tagMovieInfo*, unsigned> latest_;
+};
+
+MovieRuns& Runs() {
+  static MovieRuns runs;
+  return runs;
+}
+
+// What a new animation thread receives: its record and the number of its run.
+struct MovieStart {
+  tagMovieInfo* movie;
+  unsigned run;
+};
+
+}  // namespace
+
+bool CKvImage::isExistsMovie(int id) { return GetMovieIndex(id) >= 0; }
+
+int CKvImage::GetMovieIndex(int id) {
+  for (size_t i = 0; i < m_vecMovie.size(); ++i)
+    if (m_vecMovie[i].nId == id) return static_cast<int>(i);
+  return -1;
+}
+
+bool CKvImage::AddMovie(HWND window, int resId, const wchar_t* resType, int x, int y, int frames,
+                        int intervalMs, int id, int effect, int w, int h, HDC background) {
+  if (isExistsMovie(id)) return true;
+  // Running threads hold their records by address: the list must never reallocate, so it never
+  // grows past the room reserved for it.
+  if (m_vecMovie.size() >= kMovieRoom) return false;
+  tagMovieInfo movie;
+  movie.hWnd = window;
+  movie.hBkDC = background;
+  movie.nId = id;
+  movie.nSrcType = kFromResource;
+  movie.nEffect = effect;
+  movie.nResId = resId;
+  movie.strResType = resType ? resType : L"";
+  movie.x = x;
+  movie.y = y;
+  movie.w = w;
+  movie.h = h;
+  movie.nFrames = frames;
+  movie.nInterval = intervalMs;
+  movie.bStop = 1;
+  movie.pOwner = this;
+  m_vecMovie.push_back(movie);
+  return true;
+}
+
+bool CKvImage::AddMovie(HWND window, const wchar_t* path, int x, int y, int frames, int intervalMs,
+                        int id, int effect, int w, int h, HDC background) {
+  if (isExistsMovie(id)) return true;
+  if (m_vecMovie.size() >= kMovieRoom) return false;
+  tagMovieInfo movie;
+  movie.hWnd = window;
+  movie.hBkDC = background;
+  movie.nId = id;
+  movie.nSrcType = kFromFile;
+  movie.nEffect = effect;
+  movie.strPath = path ? path : L"";
+  movie.x = x;
+  movie.y = y;
+  movie.w = w;
+  movie.h = h;
+  movie.nFrames = frames;
+  movie.nInterval = intervalMs;
+  movie.bStop = 1;
+  movie.pOwner = this;
+  m_vecMovie.push_back(movie);
+  return true;
+}
+
+void CKvImage::StartMovie(int id) {
+  InterlockedExchange(&m_bStopAll, 0);
+  // Covers an unknown id and an animation that already runs (or a fade that ended unstopped).
+  if (!isStop(id)) return;
+  const int index = GetMovieIndex(id);
+  if (index < 0) return;
+  tagMovieInfo& movie = m_vecMovie[static_cast<size_t>(index)];
+  auto start = std::make_unique<MovieStart>(MovieStart{&movie, Runs().Begin(&movie)});
+  InterlockedExchange(&movie.bStop, 0);
+  const uintptr_t thread = _beginthreadex(nullptr, 0, &CKvImage::MovieThread, start.get(), 0, nullptr);
+  if (!thread) {
+    // No thread runs it: it is stopped, and a later StartMovie may try again.
+    InterlockedExchange(&movie.bStop, 1);
+    return;
+  }
+  start.release();  // the thread's now
+  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+void CKvImage::StopMovie(int id) {
+  const int index = GetMovieIndex(id);
+  if (index >= 0) InterlockedExchange(&m_vecMovie[static_cast<size_t>(index)].bStop, 1);
+}
+
+bool CKvImage::isStop(int id) {
+  const int index = GetMovieIndex(id);
+  return index >= 0 && m_vecMovie[static_cast<size_t>(index)].bStop != 0;
+}
+
+// Runs on the animation's own thread; reads its record, which never moves.
+unsigned __stdcall CKvImage::MovieThread(void* param) {
+  const std::unique_ptr<MovieStart> start(static_cast<MovieStart*>(param));
+  tagMovieInfo* movie = start->movie;
+  CKvImage* owner = movie->pOwner;
+  // Counts the record does not check: at least one frame, so the frame number stays defined.
+  const int frames = std::max(movie->nFrames, 1);
+  const bool from_file = movie->nSrcType == kFromFile;
+  const wchar_t* path = movie->strPath.c_str();
+  const wchar_t* type = movie->strResType.c_str();
+  const int x = movie->x, y = movie->y, w = movie->w, h = movie->h;
+
+  kv::WindowDC window_dc(movie->hWnd);
+  RECT area = {x, y, x + w, y + h};
+  CKvDC frame(window_dc.get(), area, false, false, nullptr);
+  const HDC mem = frame.m_hMemDC;
+
+  int n = 0;
+  while (owner->m_bStopAll == 0 && movie->bStop == 0 && Runs().IsLatest(movie, start->run)) {
+    // A window destroyed under a running animation ends it; it counts as stopped then.
+    if (!::IsWindow(movie->hWnd)) {
+      InterlockedExchange(&movie->bStop, 1);
+      break;
+    }
+    if (movie->hBkDC) ::BitBlt(mem, 0, 0, w, h, movie->hBkDC, x, y, SRCCOPY);
+
+    float opacity = -1.0f;
+    switch (movie->nEffect) {
+      case kStrip:
+        if (from_file)
+          owner->DrawStretchImg(mem, path, 0, 0, 0, 0, 0, frames, n, 0);
+        else
+          owner->DrawStretchImg(mem, movie->nResId, type, 0, 0, 0, 0, 0, frames, n, 0);
+        break;
+      case kRotateFlipCycle: {
+        const auto turn = static_cast<Gdiplus::RotateFlipType>(n);
+        if (from_file)
+          owner->DrawRotateFlip(mem, path, 0, 0, 0, 0, turn, 1.0f);
+        else
+          owner->DrawRotateFlip(mem, movie->nResId, type, 0, 0, 0, 0, turn, 1.0f);
+        break;
+      }
+      case kSpin: {
+        const int angle = (360 / frames) * n;  // integer division first: 360 / 7 turns by 51
+        if (from_file)
+          owner->DrawRotate(mem, path, angle, 0, 0, 0, 0);
+        else
+          owner->DrawRotate(mem, movie->nResId, type, angle, 0, 0, 0, 0);
+        break;
+      }
+      case kFadeIn:
+      case kFadeOut:
+        opacity = movie->nEffect == kFadeIn ? FadeInOpacity(n, frames) : 1.0f - FadeInOpacity(n, frames);
+        if (from_file)
+          owner->DrawImgEx(mem, path, 1, 1, 1, opacity, 0, 0, w, h);
+        else
+          owner->DrawImgEx(mem, movie->nResId, type, 1, 1, 1, opacity, 0, 0, w, h);
+        break;
+      default:  // nothing beyond the background copy
+        break;
+    }
+    frame.Draw();
+    // A fade ends on its final frame, without a pause after it.
+    if (movie->nEffect == kFadeIn && opacity == 1.0f) break;
+    if (movie->nEffect == kFadeOut && opacity == 0.0f) break;
+    ::Sleep(static_cast<DWORD>(std::max(movie->nInterval, 0)));
+    n = (n + 1) % frames;
+  }
+  return 0;
+}
