@@ -60,10 +60,13 @@ kv_start_wine() {
     kv_log "creating the Wine prefix $WINEPREFIX"
     wineboot -i </dev/null >/dev/null 2>&1 || true
     wineserver -w </dev/null >/dev/null 2>&1 || true
-    kv_set_font_replacements
   fi
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wineboot -u </dev/null >/dev/null 2>&1 || true
+  # Marked per version of the replacements, so an older prefix gets the current ones.
+  if [ ! -f "$WINEPREFIX/.kv-fonts-2" ]; then
+    kv_set_font_replacements && touch "$WINEPREFIX/.kv-fonts-2"
+  fi
 }
 
 # Wine has no Windows fonts: the faces the toolkit asks for are served by WenQuanYi Micro Hei.
