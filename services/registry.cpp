@@ -145,6 +145,9 @@ int CKvReg::MonitorReg(HKEY root, LPCWSTR path, int view, KvCallback callback, v
     return 0;
   if (::RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_NAME, event.get(), TRUE) != ERROR_SUCCESS)
     return 0;
+  // Arming may clear the event, as the start of any asynchronous request does; set it again so
+  // that the first call back still comes at once.
+  ::SetEvent(event.get());
   while (m_nStop.load() == 0 && m_nStopCount.load() == stop_count) {
     if (::WaitForSingleObject(event.get(), kMonitorWaitMs) != WAIT_OBJECT_0) continue;
     if (m_nStop.load() != 0 || m_nStopCount.load() != stop_count) break;

@@ -61,6 +61,7 @@ inline void CloseGdiObject(HGDIOBJ h) { ::DeleteObject(h); }
 inline void CloseView(void* p) { ::UnmapViewOfFile(p); }
 inline void CloseStdioFile(FILE* f) { std::fclose(f); }
 inline void CloseIcon(HICON h) { ::DestroyIcon(h); }
+inline void CloseService(SC_HANDLE h) { ::CloseServiceHandle(h); }
 
 using UniqueHandleKernel = UniqueHandle<NullTraits<HANDLE, ::CloseHandle>>;  // threads, events,
                                                                                // mappings, processes
@@ -73,6 +74,7 @@ using UniqueMemDC = UniqueHandle<NullTraits<HDC, ::DeleteDC>>;
 using UniqueGlobal = UniqueHandle<NullTraits<HGLOBAL, ::GlobalFree>>;
 using UniqueStdioFile = UniqueHandle<NullTraits<FILE*, CloseStdioFile>>;
 using UniqueIcon = UniqueHandle<NullTraits<HICON, CloseIcon>>;
+using UniqueService = UniqueHandle<NullTraits<SC_HANDLE, CloseService>>;  // service manager, services
 template <typename T>
 using UniqueGdi = UniqueHandle<NullTraits<T, CloseGdiObject>>;
 using UniqueBitmap = UniqueGdi<HBITMAP>;
