@@ -184,6 +184,14 @@ TEST_F(LogSwitch, OnlyExactOneSwitchesOn) {
   EXPECT_EQ((std::vector<std::string>{"first", "second=7"}), Messages(LogBytes()));
 }
 
+TEST_F(LogSwitch, FormattedLineIsCutAt1023Units) {
+  SetSwitch(L"1", isWow64() ? KEY_WOW64_32KEY : 0);
+  RunProbe(L"write2 " + std::wstring(1100, L'w') + L" 5");
+  const std::vector<std::string> messages = Messages(LogBytes());
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ(std::string(1023, 'w'), messages[0]) << "the \"=5\" falls beyond the cut";
+}
+
 TEST_F(LogSwitch, FileIsNamedForToday) {
   RunProbe(L"force today");
   SYSTEMTIME now = {};

@@ -14,6 +14,19 @@
 
 namespace {
 
+TEST(ModuleFolder, OfALoadedModuleOrOfTheProgram) {
+  wchar_t folder[MAX_PATH + 1] = {};
+  GetCurPathEx(L"kernel32.dll", folder, MAX_PATH + 1);
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_GT(::GetSystemDirectoryW(system, MAX_PATH), 0u);
+  EXPECT_EQ(0, _wcsicmp((std::wstring(system) + L"\\").c_str(), folder)) << kvtest::Utf8(folder);
+  GetCurPathEx(L"kvtest_not_loaded.dll", folder, MAX_PATH + 1);
+  EXPECT_EQ(kvtest::BinDir(), folder);
+  wchar_t tiny[4] = L"abc";
+  GetCurPathEx(L"kernel32.dll", tiny, 4);
+  EXPECT_STREQ(L"", tiny) << "a folder that does not fit is not cut";
+}
+
 TEST(WholeFile, WriteThenRead) {
   const std::wstring path = kvtest::FreshDir(L"files_rw") + L"data.bin";
   const char data[] = "line one\r\nline two\n\0after zero";
