@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "util/system.h"
 
@@ -289,6 +290,29 @@ TEST(RegMonitor, RestartRightAfterStopDoesNotReviveOldMonitors) {
   EXPECT_LE(MillisecondsUntilMonitorsEnd(2000), 650u);
   DeleteKey(HKEY_CURRENT_USER, a, 0);
   DeleteKey(HKEY_CURRENT_USER, b, 0);
+}
+
+TEST(RegMonitor, LoopOnTheCallingThread) {
+  const std::wstring path = OwnKey("loop");
+  MakeKey(HKEY_CURRENT_USER, path, 0);
+  CKvReg& reg = CKvReg::Instance();
+  EXPECT_EQ(0, reg.MonitorReg(HKEY_CURRENT_USER, OwnKey("loop_missing").c_str(), 0, &Count, nullptr));
+  Counter counter;
+  // The stop flag stays set after a StopMonitor: a loop started then ends at once.
+  reg.StopMonitor();
+  EXPECT_EQ(1, reg.MonitorReg(HKEY_CURRENT_USER, path.c_str(), 0, &Count, &counter));
+  EXPECT_EQ(0, counter.calls.load());
+  // Only StartMonitor clears it (here for a monitor that ends at once on its missing key).
+  reg.StartMonitor(HKEY_CURRENT_USER, OwnKey("loop_missing").c_str(), 0, &Count, nullptr);
+  std::atomic<int> result{-1};
+  std::thread loop([&] { result = reg.MonitorReg(HKEY_CURRENT_USER, path.c_str(), 0, &Count, &counter); });
+  ASSERT_TRUE(WaitUntil(counter.calls, 1, 1000));
+  reg.StopMonitor();
+  const DWORD start = ::GetTickCount();
+  loop.join();
+  EXPECT_LE(::GetTickCount() - start, 650u);
+  EXPECT_EQ(1, result.load());
+  DeleteKey(HKEY_CURRENT_USER, path, 0);
 }
 
 TEST(RegMonitorView, WatchesTheChosenView) {
