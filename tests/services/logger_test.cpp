@@ -267,7 +267,7 @@ TEST(LogBlock, LinesFollowEachOtherWithATerminator) {
   log.WriteLog3(L"first %d", 1);
   log.WriteLog3(L"%s", L"second");
   wchar_t text[2048] = {};
-  ASSERT_EQ(1, ReadShareMem(name.c_str(), text, 2048));
+  ASSERT_EQ(1, ReadShareMem(name.c_str(), text));
   const std::string all = kvtest::Utf8(text);
   EXPECT_EQ((std::vector<std::string>{"first 1", "second"}), Messages(all));
 }
@@ -327,12 +327,12 @@ TEST(LogBlock, CopyKeepsTheBlockAndThePosition) {
   ASSERT_EQ(1, isExistsShareMem(name.c_str()));
   copy.WriteLog3(L"two");
   wchar_t text[2048] = {};
-  ASSERT_EQ(1, ReadShareMem(name.c_str(), text, 2048));
+  ASSERT_EQ(1, ReadShareMem(name.c_str(), text));
   EXPECT_EQ((std::vector<std::string>{"one", "two"}), Messages(kvtest::Utf8(text)));
   CKvLog assigned;
   assigned = copy;
   assigned.WriteLog3(L"three");
-  ASSERT_EQ(1, ReadShareMem(name.c_str(), text, 2048));
+  ASSERT_EQ(1, ReadShareMem(name.c_str(), text));
   EXPECT_EQ((std::vector<std::string>{"one", "two", "three"}), Messages(kvtest::Utf8(text)));
 }
 

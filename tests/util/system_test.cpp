@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <fstream>
 #include <filesystem>
 #include <iterator>
@@ -33,9 +34,11 @@ TEST(OsName, EveryRowOfTheTable) {
       {w9x, 4, 10, L"9x"},    {w9x, 4, 89, L"9x"},  {w9x, 4, 90, L"Me"},   {w9x, 4, 95, L"Me"},
       {w9x, 5, 0, L"XP"},     {w9x, 3, 95, L"XP"},  {VER_PLATFORM_WIN32s, 4, 0, L"XP"},
   };
-  for (const OsRow& row : rows)
+  for (const OsRow& row : rows) {
     EXPECT_STREQ(row.name, kv::OsNameFor(row.platform, row.major, row.minor))
         << row.platform << " " << row.major << "." << row.minor;
+    EXPECT_LT(std::wcslen(row.name), 8u) << "callers give 8 characters";
+  }
 }
 
 OSVERSIONINFOW Reported() {
@@ -48,12 +51,9 @@ OSVERSIONINFOW Reported() {
 TEST(OsName, RunningSystem) {
   const OSVERSIONINFOW v = Reported();
   wchar_t name[16] = L"garbage";
-  EXPECT_EQ(1, GetOsName(name, 16));
+  EXPECT_EQ(1, GetOsName(name));
   EXPECT_STREQ(kv::OsNameFor(v.dwPlatformId, v.dwMajorVersion, v.dwMinorVersion), name);
   std::printf("reported %lu.%lu: %ls\n", v.dwMajorVersion, v.dwMinorVersion, name);
-  wchar_t tiny[2] = L"z";
-  EXPECT_EQ(1, GetOsName(tiny, 2));
-  EXPECT_STREQ(L"", tiny) << "a name that does not fit is not cut";
   const bool nt = v.dwPlatformId == VER_PLATFORM_WIN32_NT;
   EXPECT_EQ(nt && v.dwMajorVersion > 5 ? 1 : 0, isWin7());
   EXPECT_EQ(nt && v.dwMajorVersion > 5 && v.dwMinorVersion > 1 ? 1 : 0, isWin8());
@@ -291,7 +291,7 @@ TEST(Run, DoesNotWaitOtherwise) {
 
 TEST(MachineFacts, CpuIdIsVendorAndFeatureWord) {
   char id[64] = {};
-  GetCPUID(id, sizeof(id));
+  GetCPUID(id);
   const std::string text = id;
   ASSERT_GT(text.size(), 12u) << text;
   unsigned a = 0, b = 0, c = 0, d = 0;
@@ -306,9 +306,7 @@ TEST(MachineFacts, CpuIdIsVendorAndFeatureWord) {
   EXPECT_EQ('\0', *end) << "only the number follows the vendor";
   EXPECT_TRUE(features & 1) << "every processor that runs Windows has its floating-point unit";
   std::printf("CPUID: %s\n", id);
-  char tiny[8] = "zzzzzzz";
-  GetCPUID(tiny, sizeof(tiny));
-  EXPECT_STREQ("", tiny);
+  EXPECT_LT(text.size(), 24u);
 }
 
 TEST(MachineFacts, NotebookFollowsTheBattery) {
