@@ -26,17 +26,15 @@ struct MonitorRequest {
   KvCallback callback;
   void* param;
   CKvReg* owner;
-  unsigned stop_count;  // StopMonitor calls seen when the monitor was asked for
+  // StopMonitor calls made before StartMonitor: a StopMonitor between StartMonitor and the
+  // thread's first step still ends the monitor.
+  unsigned stop_count;
 };
 
 struct RunningMonitor {
   RunningMonitor() { ++g_running_monitors; }
   ~RunningMonitor() { --g_running_monitors; }
 };
-
-// Set by MonitorThread for the MonitorReg it runs: the stop count of its StartMonitor, so that a
-// StopMonitor between StartMonitor and the thread's first step still ends it.
-thread_local const unsigned* t_requested_stop_count = nullptr;
 
 }  // namespace
 
@@ -127,16 +125,17 @@ void CKvReg::StartMonitor(HKEY root, LPCWSTR path, int view, KvCallback callback
 DWORD WINAPI CKvReg::MonitorThread(LPVOID param) {
   if (!param) return 1;
   std::unique_ptr<MonitorRequest> request(static_cast<MonitorRequest*>(param));
-  t_requested_stop_count = &request->stop_count;
-  request->owner->MonitorReg(request->root, request->path.c_str(), request->view, request->callback,
-                             request->param);
+  request->owner->Monitor(request->root, request->path.c_str(), request->view, request->callback,
+                          request->param, request->stop_count);
   return 0;
 }
 
 int CKvReg::MonitorReg(HKEY root, LPCWSTR path, int view, KvCallback callback, void* param) {
+  return Monitor(root, path, view, callback, param, m_nStopCount.load());
+}
+
+int CKvReg::Monitor(HKEY root, LPCWSTR path, int view, KvCallback callback, void* param, unsigned stop_count) {
   RunningMonitor running;
-  const unsigned stop_count = t_requested_stop_count ? *t_requested_stop_count : m_nStopCount.load();
-  t_requested_stop_count = nullptr;
   // Starts signalled: the callback runs once before any change.
   kv::UniqueHandleKernel event(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
   if (!event) return 0;
@@ -145,6 +144,9 @@ int CKvReg::MonitorReg(HKEY root, LPCWSTR path, int view, KvCallback callback, v
     return 0;
   if (::RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_NAME, event.get(), TRUE) != ERROR_SUCCESS)
     return 0;
+  // Arming may clear the event, as the start of any asynchronous request does; set it again so
+  // that the first call back still comes at once.
+  ::SetEvent(event.get());
   while (m_nStop.load() == 0 && m_nStopCount.load() == stop_count) {
     if (::WaitForSingleObject(event.get(), kMonitorWaitMs) != WAIT_OBJECT_0) continue;
     if (m_nStop.load() != 0 || m_nStopCount.load() != stop_count) break;

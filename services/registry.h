@@ -30,6 +30,9 @@ class KV_CLASS CKvReg {
   void StopMonitor();
 
  private:
+  // The monitor loop; it also ends once StopMonitor has been called more than stop_count times.
+  int Monitor(HKEY root, LPCWSTR path, int view, KvCallback callback, void* param, unsigned stop_count);
+
   // Non-zero asks every running monitor to end.
   std::atomic<int> m_nStop;
   // Bumped by every StopMonitor. A monitor ends when it changes, so a StartMonitor right after a

@@ -8,3 +8,24 @@
 KV_API void GetCurPath(LPWSTR path, int room = MAX_PATH + 1);
 // Folder of the loaded module named module, or of the executable when no such module is loaded.
 KV_API void GetCurPathEx(LPCWSTR module, LPWSTR path, int room = MAX_PATH + 1);
+
+// Reads up to *length bytes of the file into buffer; *length receives the bytes read.
+KV_API int KvReadFile(LPCWSTR path, LPVOID buffer, DWORD* length);
+// Creates or truncates the file and writes length bytes.
+KV_API int KvWriteFile(LPCWSTR path, LPCVOID data, DWORD length);
+KV_API int isDir(LPCWSTR path);
+KV_API long long FileSize(LPCWSTR path);
+// Local creation, last-write and last-access times; each out argument may be null.
+KV_API int FileTime(LPCWSTR path, SYSTEMTIME* creation, SYSTEMTIME* last_write, SYSTEMTIME* last_access);
+// File version "a.b.c.d" from the version resource. room: characters at version.
+KV_API int GetFileVer(LPCWSTR path, LPWSTR version, int room = 64);
+// 1 when a is newer, -1 when b is newer, 0 when equal, -2 when either is empty.
+KV_API int CompVersion(LPCWSTR a, LPCWSTR b);
+// room: characters at text.
+KV_API void IntToStrSize(long long size, LPWSTR text, int room = 32);
+KV_API long long StrToIntSize(LPCWSTR text);
+KV_API unsigned long long GetPathUseSpace(LPCWSTR path);
+// Whether an uninstall entry's display name begins with prefix; GetSoftVer also gives its
+// display version. room: characters at version.
+KV_API int CheckInstalled(LPCWSTR prefix);
+KV_API int GetSoftVer(LPCWSTR prefix, LPWSTR version, int room = 50);

@@ -64,6 +64,7 @@ inline void CloseView(void* p) { ::UnmapViewOfFile(p); }
 inline void CloseStdioFile(FILE* f) { std::fclose(f); }
 inline void CloseIcon(HICON h) { ::DestroyIcon(h); }
 inline void CloseCertStore(HCERTSTORE h) { ::CertCloseStore(h, 0); }
+inline void CloseService(SC_HANDLE h) { ::CloseServiceHandle(h); }
 
 using UniqueHandleKernel = UniqueHandle<NullTraits<HANDLE, ::CloseHandle>>;  // threads, events,
                                                                                // mappings, processes
@@ -80,6 +81,7 @@ using UniqueInternet = UniqueHandle<NullTraits<HINTERNET, ::InternetCloseHandle>
 using UniqueCertStore = UniqueHandle<NullTraits<HCERTSTORE, CloseCertStore>>;
 using UniqueCertContext = UniqueHandle<NullTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
 using UniqueCoTaskMem = UniqueHandle<NullTraits<void*, ::CoTaskMemFree>>;  // shell PIDLs and the like
+using UniqueService = UniqueHandle<NullTraits<SC_HANDLE, CloseService>>;  // service manager, services
 template <typename T>
 using UniqueGdi = UniqueHandle<NullTraits<T, CloseGdiObject>>;
 using UniqueBitmap = UniqueGdi<HBITMAP>;

@@ -77,15 +77,15 @@ int WriteShareMem(LPCWSTR name, LPCWSTR text, int index) {
   return 1;
 }
 
-int ReadShareMem(LPCWSTR name, LPWSTR text, int room) {
-  if (!text || room == 0) return 0;
+int ReadShareMem(LPCWSTR name, LPWSTR text) {
+  if (!text) return 0;
   std::optional<Block> block = OpenBlock(name);
   if (!block) return 0;
   const auto* src = reinterpret_cast<const wchar_t*>(block->bytes());
-  SIZE_T limit = block->size / 2;  // units the block holds
+  const SIZE_T limit = block->size / 2;  // units the block holds
   if (limit == 0) return 0;
-  // Room for the terminator: a text that fills the block to its end without one is cut by one.
-  if (room > 0 && static_cast<SIZE_T>(room) < limit) limit = static_cast<SIZE_T>(room);
+  // A text that fills the block to its end without a terminator loses its last unit to one, so
+  // that the copy is no longer than the block.
   SIZE_T n = 0;
   while (n + 1 < limit && src[n]) ++n;
   std::memcpy(text, src, n * 2);

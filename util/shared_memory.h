@@ -9,8 +9,8 @@
 KV_API HANDLE CreateShareMem(LPCWSTR name, int size);
 KV_API int isExistsShareMem(LPCWSTR name);
 KV_API int WriteShareMem(LPCWSTR name, LPCWSTR text, int index);
-// room: characters at text; a negative room means text is as large as the block.
-KV_API int ReadShareMem(LPCWSTR name, LPWSTR text, int room = -1);
+// text: room for the block's text; the copy ends at the block's end at the latest.
+KV_API int ReadShareMem(LPCWSTR name, LPWSTR text);
 KV_API int WriteShareMem2(LPCWSTR name, const void* data, int length, int offset);
 KV_API int ReadShareMem2(LPCWSTR name, void* data, int length, int offset);
 

@@ -64,14 +64,10 @@ const wchar_t* OsNameFor(DWORD platform, DWORD major, DWORD minor) {
 
 }  // namespace kv
 
-int GetOsName(LPWSTR name, int room) {
-  if (!name || room <= 0) return 1;
+int GetOsName(LPWSTR name) {
+  if (!name) return 1;
   const OSVERSIONINFOW v = Version();
-  const wchar_t* text = kv::OsNameFor(v.dwPlatformId, v.dwMajorVersion, v.dwMinorVersion);
-  if (std::wcslen(text) < static_cast<size_t>(room))
-    std::wcscpy(name, text);
-  else
-    name[0] = L'\0';
+  std::wcscpy(name, kv::OsNameFor(v.dwPlatformId, v.dwMajorVersion, v.dwMinorVersion));
   return 1;
 }
 
@@ -174,8 +170,8 @@ int DoRun(LPCWSTR file, LPCWSTR parameters, int wait, int show) {
   return 1;
 }
 
-void GetCPUID(char* id, int room) {
-  if (!id || room <= 0) return;
+void GetCPUID(char* id) {
+  if (!id) return;
   id[0] = '\0';
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
   // __get_cpuid checks that the instruction exists before it executes it.
@@ -186,9 +182,8 @@ void GetCPUID(char* id, int room) {
   std::memcpy(vendor + 8, &ecx, 4);
   unsigned features = 0;
   if (!__get_cpuid(1, &eax, &ebx, &ecx, &features)) return;
-  char text[64] = {};
-  std::snprintf(text, sizeof(text), texts::kCpuIdFormat, vendor, static_cast<int>(features));
-  if (std::strlen(text) < static_cast<size_t>(room)) std::strcpy(id, text);
+  // 12 characters of vendor and at most 11 of a signed 32-bit number: 24 bytes in all.
+  std::snprintf(id, 24, texts::kCpuIdFormat, vendor, static_cast<int>(features));
 }
 
 int isNotebook() {

@@ -5,8 +5,8 @@
 
 #include "util/kv_api.h"
 
-// Short name of the running Windows ("Win7", "XP", ...). room: characters at name.
-KV_API int GetOsName(LPWSTR name, int room = 16);
+// Short name of the running Windows ("Win7", "XP", ...): at most 8 characters with the terminator.
+KV_API int GetOsName(LPWSTR name);
 KV_API int isWin7();
 KV_API int isWin8();
 KV_API int isWow64();
@@ -19,8 +19,8 @@ KV_API int isEnableUAC();
 KV_API int CheckOneInstance(LPCWSTR name, LPCWSTR message);
 KV_API int DoRun(LPCWSTR file, LPCWSTR parameters, int wait, int show);
 
-// Vendor text and feature word of the processor, narrow. room: bytes at id.
-KV_API void GetCPUID(char* id, int room = 64);
+// Vendor text and feature word of the processor, narrow: at most 24 bytes with the terminator.
+KV_API void GetCPUID(char* id);
 KV_API int isNotebook();
 KV_API int isTraditional();
 KV_API int isSimplified();

@@ -184,6 +184,14 @@ TEST_F(LogSwitch, OnlyExactOneSwitchesOn) {
   EXPECT_EQ((std::vector<std::string>{"first", "second=7"}), Messages(LogBytes()));
 }
 
+TEST_F(LogSwitch, FormattedLineIsCutAt1023Units) {
+  SetSwitch(L"1", isWow64() ? KEY_WOW64_32KEY : 0);
+  RunProbe(L"write2 " + std::wstring(1100, L'w') + L" 5");
+  const std::vector<std::string> messages = Messages(LogBytes());
+  ASSERT_EQ(1u, messages.size());
+  EXPECT_EQ(std::string(1023, 'w'), messages[0]) << "the \"=5\" falls beyond the cut";
+}
+
 TEST_F(LogSwitch, FileIsNamedForToday) {
   RunProbe(L"force today");
   SYSTEMTIME now = {};
@@ -259,7 +267,7 @@ TEST(LogBlock, LinesFollowEachOtherWithATerminator) {
   log.WriteLog3(L"first %d", 1);
   log.WriteLog3(L"%s", L"second");
   wchar_t text[2048] = {};
-  ASSERT_EQ(1, ReadShareMem(name.c_str(), text, 2048));
+  ASSERT_EQ(1, ReadShareMem(name.c_str(), text));
   const std::string all = kvtest::Utf8(text);
   EXPECT_EQ((std::vector<std::string>{"first 1", "second"}), Messages(all));
 }
@@ -319,12 +327,12 @@ TEST(LogBlock, CopyKeepsTheBlockAndThePosition) {
   ASSERT_EQ(1, isExistsShareMem(name.c_str()));
   copy.WriteLog3(L"two");
   wchar_t text[2048] = {};
-  ASSERT_EQ(1, ReadShareMem(name.c_str(), text, 2048));
+  ASSERT_EQ(1, ReadShareMem(name.c_str(), text));
   EXPECT_EQ((std::vector<std::string>{"one", "two"}), Messages(kvtest::Utf8(text)));
   CKvLog assigned;
   assigned = copy;
   assigned.WriteLog3(L"three");
-  ASSERT_EQ(1, ReadShareMem(name.c_str(), text, 2048));
+  ASSERT_EQ(1, ReadShareMem(name.c_str(), text));
   EXPECT_EQ((std::vector<std::string>{"one", "two", "three"}), Messages(kvtest::Utf8(text)));
 }
 
