@@ -7,6 +7,7 @@
 
 #include "tests/support/test_support.h"
 #include "util/files.h"
+#include "util/handles.h"
 
 namespace {
 
@@ -79,14 +80,55 @@ TEST(App, MsgLoopDispatchesUntilQuit) {
 }
 
 TEST(App, ExitAppEndsThroughNormalExit) {
+  const DWORD start = ::GetTickCount();
   const kvtest::ProcessResult r = kvtest::Run(L"\"" + kvtest::BinDir() + L"exitapp_probe.exe\"");
   ASSERT_FALSE(r.timed_out);
+  EXPECT_LT(::GetTickCount() - start, 4000u);  // the 5-second timer did not hold the exit up
   EXPECT_EQ(0u, r.exit_code);
   const auto lines = kvtest::Lines(r.output);
   // The exit handlers and the static destructors run; a sleeping timer delays exit by at most
   // its 100 ms wait.
   EXPECT_NE(std::find(lines.begin(), lines.end(), "exit handler ran"), lines.end()) << r.output;
   EXPECT_NE(std::find(lines.begin(), lines.end(), "static destructor ran"), lines.end()) << r.output;
+}
+
+}  // namespace
+
+namespace {
+
+LRESULT CALLBACK WhiteProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+  return ::DefWindowProcW(wnd, msg, wparam, lparam);
+}
+
+TEST(App, DrawCaretInvertsAndRestores) {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = WhiteProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"KvAppTestCaret";
+  wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+  ::RegisterClassW(&wc);
+  HWND wnd = ::CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"caret", WS_POPUP | WS_VISIBLE, 50,
+                               50, 100, 60, nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(nullptr, wnd);
+  ::UpdateWindow(wnd);
+  kv::WindowDC dc(wnd);
+  RECT client = {0, 0, 100, 60};
+  ::FillRect(dc.get(), &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+  ::GdiFlush();
+
+  CKvApp app;
+  app.m_nCaretX = 10;
+  app.m_nCaretY = 5;
+  app.m_nCaretHeight = 20;
+  app.DrawCaret(wnd);
+  ::GdiFlush();
+  EXPECT_EQ(RGB(0, 0, 0), ::GetPixel(dc.get(), 10, 15));
+  EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(dc.get(), 11, 15));
+  EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(dc.get(), 10, 26));  // the line ends at y + height
+  app.DrawCaret(wnd);  // the second stroke undoes the first
+  ::GdiFlush();
+  EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(dc.get(), 10, 15));
+  ::DestroyWindow(wnd);
 }
 
 }  // namespace
