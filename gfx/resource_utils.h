@@ -1,0 +1,25 @@
+#pragma once
+// Resources of the running executable (as a stream, bytes, a file or a size) and resource editing
+// of another executable file on disk. Ids are numeric (MAKEINTRESOURCE); types are strings or
+// predefined type numbers.
+#include <windows.h>
+#include <objidl.h>
+
+#include "util/kv_api.h"
+
+// A stream over a private copy of the resource, or null. The caller releases it.
+KV_API IStream* KvResGetStream(int id, const wchar_t* type);
+// Copies the resource into buffer. room: bytes at buffer; -1 means the caller provides
+// KvResSize bytes. A resource larger than room is not copied and gives 0.
+KV_API int KvResGetBuff(int id, const wchar_t* type, void* buffer, int room = -1);
+// Writes the resource's bytes to the file path.
+KV_API int KvResSave(int id, const wchar_t* type, const wchar_t* path);
+// Size in bytes; 0 when there is no such resource.
+KV_API int KvResSize(int id, const wchar_t* type);
+
+// Set resource (type, id), language neutral, of exe to a file's contents or to the given bytes.
+KV_API int KvResUpdate(const wchar_t* exe, int id, const wchar_t* type, const wchar_t* srcFile);
+KV_API int KvResUpdate2(const wchar_t* exe, int id, const wchar_t* type, void* data, int size);
+// Writes the icons of an .ico file into exe as icon group groupId, icons numbered from 0,
+// language 2052. Non-zero exactly when every icon was written.
+KV_API int ReplaceExeIco(const wchar_t* exe, const wchar_t* icoFile, int groupId);

@@ -1,0 +1,191 @@
+#include "gfx/skin.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "gfx/gfx_texts.h"
+#include "util/files.h"
+#include "util/handles.h"
+
+namespace {
+
+std::wstring ProgramFolder() {
+  wchar_t folder[MAX_PATH + 1] = {};
+  GetCurPath(folder, MAX_PATH + 1);
+  return folder;
+}
+
+std::wstring Format(const wchar_t* format, const std::wstring& a, const std::wstring& b) {
+  const int room = static_cast<int>(a.size() + b.size() + 32);
+  std::vector<wchar_t> text(room);
+  _snwprintf(text.data(), room - 1, format, a.c_str(), b.c_str());
+  return text.data();
+}
+
+// The record name of a source file: after the last backslash, up to the first dot after it.
+// No backslash, no dot, or a name starting with a dot: empty.
+std::wstring RecordName(const std::wstring& path) {
+  const size_t slash = path.rfind(L'\\');
+  if (slash == std::wstring::npos) return L"";
+  const size_t start = slash + 1;
+  const size_t dot = path.find(L'.', start);
+  if (dot == std::wstring::npos || dot <= start) return L"";
+  return path.substr(start, dot - start);
+}
+
+}  // namespace
+
+CKvSkin::CKvSkin() = default;
+
+CKvSkin::~CKvSkin() { FreeSkin(); }
+
+CKvSkin* GetKvSkin() {
+  static CKvSkin skin;
+  return &skin;
+}
+
+void CKvSkin::SetResType(int mode) { m_nResType = mode; }
+
+int CKvSkin::GetResType() { return m_nResType; }
+
+void CKvSkin::SetThemesName(const wchar_t* name) {
+  m_strThemesPath = Format(kv::gfx::kThemesFormat, ProgramFolder(), name ? name : L"");
+  m_nResType = 1;
+}
+
+void CKvSkin::GetThemesPath(wchar_t* buffer, int room) {
+  if (!buffer || room <= 0) return;
+  lstrcpynW(buffer, m_strThemesPath.c_str(), room);
+}
+
+void CKvSkin::SetSkinName(const wchar_t* name) {
+  m_strSkinPath = Format(kv::gfx::kSkinsFormat, ProgramFolder(), name ? name : L"");
+  m_nResType = 2;
+}
+
+bool CKvSkin::LoadSkin(const wchar_t* name) {
+  if (m_hSkin) FreeSkin();
+  if (name) SetSkinName(name);
+  // The skin location names a folder; the package is a file of a fixed name inside it.
+  std::wstring file = m_strSkinPath;
+  if (!file.empty() && (file.back() == L'\\' || file.back() == L'/')) {
+    file += kv::gfx::kSkinPackageFile;
+  }
+  kv::UniqueFile handle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return false;
+  const DWORD size = GetFileSize(handle.get(), nullptr);
+  kv::UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, size ? size : 1));
+  if (!block) return false;
+  DWORD read = 0;
+  {
+    kv::GlobalLockScope lock(block.get());
+    if (lock.get() && size) ReadFile(handle.get(), lock.get(), size, &read, nullptr);
+  }
+  // A short read keeps only what arrived: the walk never looks past the bytes really held.
+  m_dwSkinSize = read;
+  m_hSkin = std::move(block);
+  return true;
+}
+
+bool CKvSkin::GetRes(const wchar_t* name, IStream*& stream) {
+  stream = nullptr;
+  if (!name) return false;
+  for (const tagSkinRes& res : m_vecRes) {
+    if (lstrcmpW(res.szName, name) == 0) {
+      stream = res.pStream;
+      return true;
+    }
+  }
+  return FindRes(name, stream);
+}
+
+bool CKvSkin::FindRes(const wchar_t* name, IStream*& stream) {
+  if (!m_hSkin) return false;
+  kv::GlobalLockScope lock(m_hSkin.get());
+  const BYTE* package = static_cast<const BYTE*>(lock.get());
+  if (!package) return false;
+  DWORD offset = 0;
+  // Each step checks the head and the data against the package's end: a head cut short or a
+  // length running past the end ends the walk.
+  while (offset < m_dwSkinSize && m_dwSkinSize - offset >= kHeadSize) {
+    BYTE head[kHeadSize] = {};
+    std::memcpy(head, package + offset, kHeadSize);
+    wchar_t recordName[31] = {};
+    std::memcpy(recordName, head, kLengthOffset);
+    DWORD length = 0;
+    std::memcpy(&length, head + kLengthOffset, sizeof(length));
+    const DWORD dataStart = offset + kHeadSize;
+    if (length > m_dwSkinSize - dataStart) return false;
+    if (lstrcmpW(recordName, name) == 0) {
+      kv::UniqueGlobal copy(GlobalAlloc(GMEM_MOVEABLE, length ? length : 1));
+      if (!copy) return false;
+      {
+        kv::GlobalLockScope copyLock(copy.get());
+        if (!copyLock.get()) return false;
+        if (length) std::memcpy(copyLock.get(), package + dataStart, length);
+      }
+      IStream* created = nullptr;
+      if (FAILED(CreateStreamOnHGlobal(copy.get(), TRUE, &created))) return false;
+      copy.release();  // the stream frees it
+      if (length == 0) {
+        // The block holds one spare byte; the stream shows the record's true size.
+        ULARGE_INTEGER zero = {};
+        created->SetSize(zero);
+      }
+      tagSkinRes res;
+      std::memset(&res, 0, sizeof(res));
+      lstrcpynW(res.szName, recordName, 30);
+      res.pStream = created;
+      m_vecRes.push_back(res);
+      stream = created;
+      return true;
+    }
+    offset = dataStart + length;
+  }
+  return false;
+}
+
+void CKvSkin::FreeSkin() {
+  m_hSkin.reset();
+  m_dwSkinSize = 0;
+  for (tagSkinRes& res : m_vecRes) {
+    if (res.pStream) res.pStream->Release();
+  }
+  m_vecRes.clear();
+}
+
+bool CKvSkin::MakeSkin(const wchar_t* folder, const wchar_t* packageFile) {
+  if (!folder || !packageFile) return false;
+  kv::UniqueStdioFile file(_wfopen(packageFile, L"wb"));
+  if (!file) return false;
+  const std::wstring base = folder;
+  WIN32_FIND_DATAW found = {};
+  kv::UniqueFind find(FindFirstFileW((base + kv::gfx::kAllFiles).c_str(), &found));
+  if (!find) return false;
+  do {
+    if (found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) continue;
+    WriteSkin(file.get(), Format(kv::gfx::kPathJoin, base, found.cFileName).c_str());
+  } while (FindNextFileW(find.get(), &found));
+  return true;
+}
+
+void CKvSkin::WriteSkin(FILE* file, const wchar_t* path) {
+  kv::UniqueFile source(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!source) return;
+  const DWORD size = GetFileSize(source.get(), nullptr);
+  const std::wstring name = RecordName(path);
+  // A name longer than the head holds is left out rather than cut to a different name.
+  if (name.size() > static_cast<size_t>(kNameChars)) return;
+  std::vector<BYTE> data(size);
+  DWORD read = 0;
+  if (size && (!ReadFile(source.get(), data.data(), size, &read, nullptr) || read != size)) return;
+  BYTE head[kHeadSize] = {};
+  std::memcpy(head, name.c_str(), name.size() * sizeof(wchar_t));
+  std::memcpy(head + kLengthOffset, &size, sizeof(size));
+  std::fwrite(head, 1, kHeadSize, file);
+  if (size) std::fwrite(data.data(), 1, size, file);
+}
