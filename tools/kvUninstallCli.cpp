@@ -2,7 +2,9 @@
 // does, and prints every progress message the engine delivers to its window:
 //   "sent N"   synchronous progress from the folder walk
 //   "posted N" the engine's posted completion
-// then "done". With --sync the engine runs on this thread instead of its worker.
+// then "done". With --sync the engine runs on this thread instead of its worker. With
+// --delete-self the program then hands itself (and in folder mode its folder) to the clean-up
+// script, as the uninstaller does at the end.
 #include <windows.h>
 
 #include <string>
@@ -45,7 +47,12 @@ void Pump(DWORD ms) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  const bool sync = argc > 1 && std::wstring(argv[1]) == L"--sync";
+  bool sync = false, delete_self = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--sync") sync = true;
+    else if (arg == L"--delete-self") delete_self = true;
+  }
   WNDCLASSW wc = {};
   wc.lpfnWndProc = NotifyProc;
   wc.hInstance = ::GetModuleHandleW(nullptr);
@@ -62,5 +69,10 @@ int wmain(int argc, wchar_t** argv) {
   Pump(kDrainMs);
   kvtool::PrintLine(L"done");
   ::DestroyWindow(wnd);
+  if (delete_self) {
+    engine.DeleteSelf();  // returns only when the script cannot be created
+    kvtool::PrintLine(L"kvUninstallCli: cannot create the clean-up script");
+    return 1;
+  }
   return 0;
 }

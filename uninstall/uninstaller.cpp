@@ -99,6 +99,8 @@ bool CKvUninstaller::UninstallFunc() {
         DelDir(path.c_str());
     }
   }
+  ClearReg(SlotText(m_record.uninstallKey).c_str());
+  DelShortcut();
   return true;
 }
 

@@ -19,6 +19,13 @@ class KV_CLASS CKvUninstaller {
   CKvUninstaller& operator=(const CKvUninstaller&) = default;
 
   void StartUninstall(HWND notify, int async);
+  // Deletes HKLM\...\CurrentVersion\Uninstall\<key> if it has no subkeys. Always 1.
+  int ClearReg(LPCWSTR key);
+  // Deletes the Start Menu folder, the all-users desktop link and the listed shortcuts.
+  void DelShortcut();
+  // Hands the program file (and in folder mode the installation folder) to c:\clear.bat and ends
+  // the process with exit code 0. Returns only when the script cannot be created.
+  void DeleteSelf();
 
  private:
   static unsigned __stdcall UninstallThread(void* param);

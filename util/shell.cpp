@@ -1,0 +1,252 @@
+#include "util/shell.h"
+
+#include <intshcut.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cwchar>
+#include <string>
+
+#include "util/files.h"
+#include "util/format.h"
+#include "util/handles.h"
+
+namespace {
+
+// Literal texts and identifiers of the shell helpers.
+constexpr wchar_t kQuickLaunchTail[] = L"\\Microsoft\\Internet Explorer\\Quick Launch";
+constexpr wchar_t kPinnedTail[] = L"\\Microsoft\\Internet Explorer\\Quick Launch\\User Pinned\\TaskBar";
+constexpr wchar_t kLinkPathFormat[] = L"%s\\%s.lnk";
+constexpr wchar_t kWindowMetricsKey[] = L"Control Panel\\Desktop\\WindowMetrics";
+constexpr wchar_t kShellIconSizeValue[] = L"Shell Icon Size";
+constexpr DWORD kStorageRead = STGM_READ;            // 0
+constexpr DWORD kStorageWrite = STGM_WRITE;          // 1
+constexpr DWORD kStorageReadWrite = STGM_READWRITE;  // 2
+constexpr CLSID kClsidInternetShortcut = {
+    0xFBF23B40, 0xE3F0, 0x101B, {0x84, 0x88, 0x00, 0xAA, 0x00, 0x3E, 0x56, 0xF8}};
+constexpr IID kIidUniformResourceLocatorW = {
+    0xCABB0DA0, 0xDA57, 0x11CF, {0x99, 0x74, 0x00, 0x20, 0xAF, 0xD7, 0x97, 0x62}};
+
+bool CopyOut(const std::wstring& text, LPWSTR out, int room) {
+  if (!out || room <= 0) return false;
+  if (text.size() >= static_cast<size_t>(room)) {
+    out[0] = L'\0';
+    return false;
+  }
+  std::wmemcpy(out, text.c_str(), text.size() + 1);
+  return true;
+}
+
+int SpecialFolder(int csidl, LPWSTR path, int room) {
+  wchar_t found[MAX_PATH] = {};
+  const BOOL ok = ::SHGetSpecialFolderPathW(nullptr, found, csidl, FALSE);
+  if (!CopyOut(found, path, room)) return 0;
+  return ok;
+}
+
+bool Exists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring ModulePath() {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD len = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return (len && len < MAX_PATH) ? std::wstring(path, len) : std::wstring();
+}
+
+struct LinkObjects {
+  kv::ComPtr<IShellLinkW> link;
+  kv::ComPtr<IPersistFile> file;
+  HRESULT hr = E_FAIL;
+
+  LinkObjects() {
+    hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                            link.put_void());
+    if (SUCCEEDED(hr)) hr = link->QueryInterface(IID_IPersistFile, file.put_void());
+  }
+  explicit operator bool() const { return link && file; }
+};
+
+void WriteIconSize(HKEY key, int size) {
+  const std::wstring text = std::to_wstring(size);
+  ::RegSetValueExW(key, kShellIconSizeValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+  ::SendMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, 0);
+}
+
+}  // namespace
+
+int GetProgramFilePath(LPWSTR path, int room) { return SpecialFolder(CSIDL_PROGRAM_FILES, path, room); }
+int GetProgramsPath(LPWSTR path, int room) { return SpecialFolder(CSIDL_PROGRAMS, path, room); }
+int GetStartMenuPath(LPWSTR path, int room) { return SpecialFolder(CSIDL_STARTMENU, path, room); }
+int GetDesktopPath(LPWSTR path, int room) {
+  return SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, path, room);
+}
+
+int GetQuickLaunchPath(LPWSTR path, int pinned, int room) {
+  wchar_t appdata[MAX_PATH] = {};
+  ::SHGetSpecialFolderPathW(nullptr, appdata, CSIDL_APPDATA, FALSE);
+  CopyOut(std::wstring(appdata) + (pinned ? kPinnedTail : kQuickLaunchTail), path, room);
+  return 1;
+}
+
+int CreateFolder(LPCWSTR path) {
+  if (!path) return 0;
+  SECURITY_ATTRIBUTES attributes = {};
+  attributes.nLength = sizeof(attributes);
+  attributes.lpSecurityDescriptor = nullptr;
+  attributes.bInheritHandle = FALSE;
+  return ::CreateDirectoryW(path, &attributes) ? 1 : 0;
+}
+
+int CreateDirTree(LPCWSTR path) {
+  if (!path) return 1;
+  const std::wstring full = path;
+  const size_t last = full.rfind(L'\\');
+  const std::wstring dir = last == std::wstring::npos ? std::wstring() : full.substr(0, last);
+  if (Exists(full)) return 1;
+
+  std::wstring prefix;
+  size_t pos = 0;
+  // A share root (\\server\share) is not a folder anyone can create: start below it, so that
+  // UNC paths keep their leading backslashes.
+  if (dir.rfind(L"\\\\", 0) == 0) {
+    const size_t server_end = dir.find(L'\\', 2);
+    const size_t share_end = server_end == std::wstring::npos ? std::wstring::npos
+                                                              : dir.find(L'\\', server_end + 1);
+    if (share_end == std::wstring::npos) return 1;
+    prefix = dir.substr(0, share_end + 1);
+    pos = share_end + 1;
+  }
+  while (pos <= dir.size()) {
+    size_t next = dir.find(L'\\', pos);
+    if (next == std::wstring::npos) next = dir.size();
+    if (next > pos) {
+      prefix += dir.substr(pos, next - pos);
+      if (!Exists(prefix)) CreateFolder(prefix.c_str());
+      prefix += L'\\';
+    }
+    pos = next + 1;
+  }
+  return 1;
+}
+
+void ExtractPath(LPWSTR path) {
+  if (!path) return;
+  wchar_t* slash = std::wcsrchr(path, L'\\');
+  if (!slash || slash == path) return;
+  slash[1] = L'\0';
+  wchar_t* to = path;
+  for (const wchar_t* from = path; *from; ++from)
+    if (*from != L'"') *to++ = *from;
+  *to = L'\0';
+}
+
+int CreateShortcut(LPCWSTR folder, LPCWSTR name, LPCWSTR target, LPCWSTR icon, WORD hotkey,
+                   LPCWSTR description, int showCmd) {
+  if (!folder) return 0;
+  LinkObjects shell;
+  if (!shell) return 0;
+
+  std::wstring working;
+  if (target) {
+    working = target;
+    const size_t last = working.rfind(L'\\');
+    working.resize(last == std::wstring::npos ? 0 : last);
+    shell.link->SetPath(target);
+  } else {
+    wchar_t own_dir[MAX_PATH + 1] = {};
+    GetCurPath(own_dir, MAX_PATH + 1);
+    working = own_dir;
+    shell.link->SetPath(ModulePath().c_str());
+  }
+  shell.link->SetWorkingDirectory(working.c_str());
+  if (icon) shell.link->SetIconLocation(icon, 0);
+  if (hotkey) shell.link->SetHotkey(hotkey);
+  if (description) shell.link->SetDescription(description);
+  shell.link->SetShowCmd(showCmd);
+
+  const std::wstring link_path = kv::FormatText(kLinkPathFormat, {folder, name ? name : L""});
+  return SUCCEEDED(shell.file->Save(link_path.c_str(), TRUE)) ? 1 : 0;
+}
+
+int SetShortcutIcon(LPCWSTR link, LPCWSTR icon) {
+  if (!link) return 0;
+  LinkObjects shell;
+  if (!shell) return 0;
+  shell.file->Load(link, kStorageReadWrite);
+  if (icon) shell.link->SetIconLocation(icon, 0);
+  return SUCCEEDED(shell.file->Save(link, TRUE)) ? 1 : 0;
+}
+
+int GetShortcutIcon(LPCWSTR link, LPWSTR iconOut, int* indexOut, int room) {
+  if (!link || !iconOut || room <= 0) return 0;
+  LinkObjects shell;
+  if (!shell) return 0;
+  int index = 0;
+  shell.file->Load(link, kStorageRead);
+  shell.link->GetIconLocation(iconOut, room, &index);
+  if (iconOut[0] == L'\0') {
+    shell.link->GetPath(iconOut, room, nullptr, SLGP_RAWPATH);
+    index = 0;
+  }
+  if (indexOut) *indexOut = index;
+  return 1;
+}
+
+long LnkToRealPath(LPCWSTR link, LPWSTR out, int room) {
+  HRESULT hr = E_FAIL;
+  kv::ComInit com;
+  kv::ComPtr<IShellLinkW> shell;
+  kv::ComPtr<IPersistFile> file;
+  hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                          shell.put_void());
+  if (FAILED(hr)) return hr;
+  hr = shell->QueryInterface(IID_IPersistFile, file.put_void());
+  if (FAILED(hr)) return hr;
+  hr = file->Load(link, kStorageRead);
+  if (FAILED(hr)) return hr;
+  if (!out || room <= 0) return E_POINTER;
+  hr = shell->GetPath(out, room, nullptr, SLGP_RAWPATH);
+  return hr;
+}
+
+int CreateUrlShortcut(LPCWSTR path, LPCWSTR url) {
+  if (!path || !url) return 0;
+  kv::ComPtr<IUniformResourceLocatorW> locator;
+  if (FAILED(::CoCreateInstance(kClsidInternetShortcut, nullptr, CLSCTX_INPROC_SERVER,
+                                kIidUniformResourceLocatorW, locator.put_void())))
+    return 0;
+  if (FAILED(locator->SetURL(url, 0))) return 0;
+  kv::ComPtr<IPersistFile> file;
+  if (FAILED(locator->QueryInterface(IID_IPersistFile, file.put_void()))) return 0;
+  file->Save(path, TRUE);
+  return 1;
+}
+
+int GetShortcutUrl(LPCWSTR path, LPWSTR out, int room) {
+  if (!path || !out || room <= 0) return 0;
+  kv::ComPtr<IUniformResourceLocatorW> locator;
+  if (FAILED(::CoCreateInstance(kClsidInternetShortcut, nullptr, CLSCTX_INPROC_SERVER,
+                                kIidUniformResourceLocatorW, locator.put_void())))
+    return 0;
+  kv::ComPtr<IPersistFile> file;
+  if (FAILED(locator->QueryInterface(IID_IPersistFile, file.put_void()))) return 0;
+  if (FAILED(file->Load(path, kStorageWrite))) return 0;
+  LPWSTR url = nullptr;
+  if (FAILED(locator->GetURL(&url)) || !url) return 0;
+  // The shell allocated the text with the task allocator: it goes back there.
+  const bool fits = CopyOut(url, out, room);
+  ::CoTaskMemFree(url);
+  return fits ? 1 : 0;
+}
+
+void RefreshIconCache() {
+  const int size = ::GetSystemMetrics(SM_CXICON);
+  kv::UniqueKey key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kWindowMetricsKey, 0, KEY_ALL_ACCESS, key.put()) !=
+      ERROR_SUCCESS)
+    return;
+  WriteIconSize(key.get(), size - 1);
+  WriteIconSize(key.get(), size);
+}
