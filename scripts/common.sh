@@ -66,8 +66,26 @@ kv_set_font_replacements() {
   wine regedit "$(winepath -w "$reg" 2>/dev/null)" </dev/null >/dev/null 2>&1 || true
 }
 
+# The build's own 64-bit prefix, where the same 32-bit programs run under WOW64 and the two
+# registry views differ. Its own server and services start detached, like the 32-bit prefix's;
+# the shell keeps the 32-bit prefix as its WINEPREFIX.
+kv_start_wine64() {
+  local prefix="$KV_BUILD/wineprefix64"
+  if [ ! -f "$prefix/system.reg" ]; then
+    kv_log "creating the 64-bit Wine prefix $prefix"
+    WINEPREFIX="$prefix" WINEARCH=win64 wineboot -i </dev/null >/dev/null 2>&1 || true
+    WINEPREFIX="$prefix" WINEARCH=win64 wineserver -w </dev/null >/dev/null 2>&1 || true
+    WINEPREFIX="$prefix" WINEARCH=win64 kv_set_font_replacements
+  fi
+  WINEPREFIX="$prefix" WINEARCH=win64 wineserver -p </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" WINEARCH=win64 wineboot -u </dev/null >/dev/null 2>&1 || true
+}
+
 kv_stop_wine() {
   wineserver -k </dev/null >/dev/null 2>&1 || true
+  if [ -d "$KV_BUILD/wineprefix64" ]; then
+    WINEPREFIX="$KV_BUILD/wineprefix64" WINEARCH=win64 wineserver -k </dev/null >/dev/null 2>&1 || true
+  fi
 }
 
 # A private X display for windows; leaves DISPLAY set.

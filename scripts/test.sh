@@ -7,6 +7,7 @@ kv_build
 kv_start_xvfb
 trap 'kv_stop_wine; kv_stop_xvfb' EXIT
 kv_start_wine
+kv_start_wine64
 
 kv_log "running the tests"
 cd "$KV_BUILD"

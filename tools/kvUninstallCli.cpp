@@ -10,12 +10,14 @@
 #include <string>
 
 #include "tools/console.h"
+#include "uninstall/report.h"
 #include "uninstall/uninstaller.h"
 
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"KvUninstallCliNotify";
 constexpr DWORD kDrainMs = 300;  // the engine may post its 100 twice; let both arrive
+constexpr DWORD kReportWaitMs = 10000;
 int g_posted_100 = 0;
 // Set while a queued message is being dispatched. Messages sent from the engine's thread are
 // delivered inside GetMessage/PeekMessage instead, and a --sync run calls the window directly.
@@ -67,6 +69,7 @@ int wmain(int argc, wchar_t** argv) {
   MSG msg;
   while (!sync && g_posted_100 == 0 && ::GetMessageW(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
   Pump(kDrainMs);
+  WaitForReports(kReportWaitMs);  // the uninstaller would cut them off; a tool lets them go out
   kvtool::PrintLine(L"done");
   ::DestroyWindow(wnd);
   if (delete_self) {

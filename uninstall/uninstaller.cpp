@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "services/http_client.h"
 #include "services/thread.h"
 #include "uninstall/protected_folders.h"
+#include "uninstall/report.h"
 #include "util/files.h"
 #include "util/handles.h"
 
@@ -74,6 +76,10 @@ bool CKvUninstaller::UninstallFunc() {
     }
     ReadRecordLists(file.get(), &m_record, &m_removals, &m_shortcuts);
   }
+  // Told before anything is gone; the report runs on its own thread. The client is made here so
+  // that it has read proxy.dat before a folder sweep can take it away.
+  CKvNet::Instance();
+  DoReport(kReportEndpoint, kReportTypeUninstall, SlotText(m_record.displayName).c_str());
 
   const bool folder_mode = m_record.installDir[0] != L'\0';
   m_nFilesDone = 0;

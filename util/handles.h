@@ -3,6 +3,8 @@
 // can be copied, all can be moved. After this header no function of the toolkit closes by hand.
 #include <windows.h>
 #include <objbase.h>
+#include <wincrypt.h>
+#include <wininet.h>
 
 #include <cstdio>
 #include <utility>
@@ -61,6 +63,7 @@ inline void CloseGdiObject(HGDIOBJ h) { ::DeleteObject(h); }
 inline void CloseView(void* p) { ::UnmapViewOfFile(p); }
 inline void CloseStdioFile(FILE* f) { std::fclose(f); }
 inline void CloseIcon(HICON h) { ::DestroyIcon(h); }
+inline void CloseCertStore(HCERTSTORE h) { ::CertCloseStore(h, 0); }
 
 using UniqueHandleKernel = UniqueHandle<NullTraits<HANDLE, ::CloseHandle>>;  // threads, events,
                                                                                // mappings, processes
@@ -73,6 +76,9 @@ using UniqueMemDC = UniqueHandle<NullTraits<HDC, ::DeleteDC>>;
 using UniqueGlobal = UniqueHandle<NullTraits<HGLOBAL, ::GlobalFree>>;
 using UniqueStdioFile = UniqueHandle<NullTraits<FILE*, CloseStdioFile>>;
 using UniqueIcon = UniqueHandle<NullTraits<HICON, CloseIcon>>;
+using UniqueInternet = UniqueHandle<NullTraits<HINTERNET, ::InternetCloseHandle>>;
+using UniqueCertStore = UniqueHandle<NullTraits<HCERTSTORE, CloseCertStore>>;
+using UniqueCertContext = UniqueHandle<NullTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
 template <typename T>
 using UniqueGdi = UniqueHandle<NullTraits<T, CloseGdiObject>>;
 using UniqueBitmap = UniqueGdi<HBITMAP>;
