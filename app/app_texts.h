@@ -12,11 +12,6 @@ inline constexpr wchar_t kUninstallCaption[] = L"卸 载";
 inline constexpr wchar_t kRecordFile[] = L"kvUninstall.dat";
 inline constexpr wchar_t kImageType[] = L"IMG";
 
-// The "open" usage report.
-inline constexpr wchar_t kReportPath[] = L"/report.asp";
-inline constexpr wchar_t kOpenType[] = L"open";
-inline constexpr wchar_t kOpenValue[] = L"Brix_Uninstall";
-
 // Pictures.
 inline constexpr int kBackgroundPicture = 60052;
 inline constexpr int kCancelPicture = 60073;

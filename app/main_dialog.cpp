@@ -54,8 +54,7 @@ void CMainDlg::OnCreate() {
   m_vecChildren.push_back(m_pUninstall.get());
 
   ::PostMessageW(m_hWnd, WM_PAINT, 0, 0);
-  const std::wstring url = std::wstring(L"http://") + KV_REPORT_HOST + kReportPath;
-  DoReport(url.c_str(), kOpenType, kOpenValue);
+  DoReport(kReportEndpoint, kReportTypeOpen, kReportValueOpen);
 }
 
 LRESULT CMainDlg::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
