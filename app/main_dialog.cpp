@@ -1,0 +1,130 @@
+#include "app/main_dialog.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/app.h"
+#include "app/app_texts.h"
+#include "gfx/image.h"
+#include "services/thread.h"
+#include "uninstall/record.h"
+#include "uninstall/report.h"
+#include "util/format.h"
+#include "util/handles.h"
+
+namespace {
+
+using namespace kv::app;
+
+std::wstring ReadDisplayName() {
+  const std::wstring path = std::wstring(GetKvApp()->m_szAppDir) + kRecordFile;
+  UninstallRecord record;
+  std::memset(&record, 0, sizeof(record));
+  kv::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
+  if (!file) return {};
+  // A short file keeps what was read; the rest stays zero.
+  std::fread(&record, 1, sizeof(record), file.get());
+  return SlotText(record.displayName);
+}
+
+}  // namespace
+
+CMainDlg::CMainDlg() : m_strDisplayName(ReadDisplayName()) {}
+
+CMainDlg::~CMainDlg() = default;
+
+void CMainDlg::OnCreate() {
+  m_bDragAnywhere = true;
+  m_nBkPicId = kBackgroundPicture;
+  CKvDlg::OnCreate();
+
+  m_pCancel = std::make_unique<CKvButton>(kCancelCaption, kCancelX);
+  m_pCancel->m_nPicId = kCancelPicture;
+  m_pCancel->m_nStateCount = 1;
+  m_pCancel->m_nCaptionDy -= 2;
+  m_pCancel->m_pfnUp = OnCancel;
+  m_vecChildren.push_back(m_pCancel.get());
+
+  m_pUninstall = std::make_unique<CKvButton>(kUninstallCaption, kUninstallX);
+  m_pUninstall->m_nPicId = kUninstallPicture;
+  m_pUninstall->m_nStateCount = 1;
+  m_pUninstall->m_nCaptionDy -= 2;
+  m_pUninstall->m_pfnUp = OnUninstall;
+  m_vecChildren.push_back(m_pUninstall.get());
+
+  ::PostMessageW(m_hWnd, WM_PAINT, 0, 0);
+  DoReport(kReportEndpoint, kReportTypeOpen, kReportValueOpen);
+}
+
+LRESULT CMainDlg::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_CLOSE) {
+    GetKvApp()->ExitApp();
+  }
+  if (msg == WM_KV_PROGRESS) {
+    if (wParam == 100) m_bDone = 1;
+    m_nTarget = static_cast<int>(wParam);
+    return 0;
+  }
+  return CKvDlg::WndProc(wnd, msg, wParam, lParam);
+}
+
+void CMainDlg::DrawBackground(HDC dc, RECT) {
+  GetKvImage()->DrawImg(dc, kBackgroundPicture, kImageType, 0, kBackgroundY, 0, 0, nullptr);
+}
+
+std::wstring CMainDlg::Question() const {
+  return kv::FormatText(kQuestionFormat, {m_strDisplayName});
+}
+
+void CMainDlg::DrawOverlay(HDC dc) {
+  if (m_nStarted == 0) {
+    GetKvImage()->DrawString(dc, m_hFont, Question().c_str(), kQuestionX, kQuestionY, kQuestionW,
+                             kQuestionH, m_crText, 254, false, true, 0);
+    return;
+  }
+  const int shown = m_nShown;
+  // The marker hops on every paint while the bar runs and rests low once it is full.
+  m_nMarkerY = (m_nMarkerY != 0 && shown < 100) ? 0 : kMarkerRestY;
+  const int c = shown * kStripW / 100;
+  // The strip is eaten from the left: its columns c..278 stay where they were.
+  RECT src = {c, 0, kStripW, kStripH};
+  GetKvImage()->DrawImg(dc, kStripPicture, kImageType, kStripX + c, kStripY, kStripW - c, kStripH,
+                        &src);
+  GetKvImage()->DrawImg(dc, kMarkerPicture, kImageType, shown * kMarkerTravel / 100 + kMarkerX,
+                        m_nMarkerY, 0, 0, nullptr);
+}
+
+void CMainDlg::OnUninstall(void* context) {
+  auto* self = static_cast<CMainDlg*>(context);
+  if (!self) return;
+  ++self->m_nStarted;
+  self->m_bFrozen = true;
+  ::PostMessageW(self->m_hWnd, WM_PAINT, 0, 0);
+  self->m_engine.StartUninstall(self->m_hWnd, 1);
+  GetKvThread()->StartThread(AnimationThread, self, 1);
+}
+
+void CMainDlg::OnCancel(void* context) {
+  auto* self = static_cast<CMainDlg*>(context);
+  if (self) {
+    self->m_bStop = 1;
+    self->PlayEffect(kCancelEffect);
+  }
+  GetKvApp()->ExitApp();
+}
+
+unsigned __stdcall CMainDlg::AnimationThread(void* param) {
+  auto* self = static_cast<CMainDlg*>(param);
+  while (self->m_bStop == 0) {
+    if (self->m_nShown < self->m_nTarget) self->m_nShown += 10;
+    ::SendMessageW(self->m_hWnd, WM_PAINT, 0, 0);
+    ::Sleep(200);
+    if (self->m_nShown >= 100) break;
+  }
+  while (self->m_bDone == 0) ::Sleep(50);
+  // Ends the process when it can write its script; returns only when it could not.
+  self->m_engine.DeleteSelf();
+  ::SendMessageW(self->m_hWnd, WM_CLOSE, 0, 0);
+  return 0;
+}
