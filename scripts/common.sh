@@ -61,6 +61,10 @@ kv_start_wine() {
     wineboot -i </dev/null >/dev/null 2>&1 || true
     wineserver -w </dev/null >/dev/null 2>&1 || true
   fi
+  # A server left running from a start without this display would keep the old screen (Wine
+  # then takes it for 1024 x 768): every run starts the prefix's services afresh.
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wineboot -u </dev/null >/dev/null 2>&1 || true
   # Marked per version of the replacements, so an older prefix gets the current ones.
