@@ -226,11 +226,8 @@ TEST_F(HttpClient, UnreachableServersGiveNothing) {
 // ---- Through kvnet_probe in a folder of its own ----
 
 Got RunProbe(const std::wstring& dir, const std::wstring& args) {
-  const kvtest::ProcessResult run = kvtest::Run(L"\"" + dir + L"kvnet_probe.exe\" " + args, dir, 60000);
-  EXPECT_FALSE(run.timed_out);
-  EXPECT_EQ(0u, run.exit_code) << run.output;
   Got r;
-  for (const std::string& line : kvtest::Lines(run.output)) {
+  for (const std::string& line : kvtest::Lines(kvtest::RunIn(dir, L"kvnet_probe.exe", args).output)) {
     if (line.rfind("result ", 0) == 0) r.result = std::stoi(line.substr(7));
     if (line.rfind("infolen ", 0) == 0) r.infolen = std::stoi(line.substr(8));
     if (line.rfind("body ", 0) == 0) r.whole = kvtest::FromHex(line.substr(5));
@@ -240,10 +237,8 @@ Got RunProbe(const std::wstring& dir, const std::wstring& args) {
 }
 
 std::wstring ProbeFolder(const std::wstring& name, bool with_zlib) {
-  const std::wstring dir = kvtest::FreshDir(name);
-  EXPECT_TRUE(kvtest::CopyProgram(L"kvnet_probe.exe", dir + L"kvnet_probe.exe"));
-  if (with_zlib) { EXPECT_TRUE(kvtest::CopyProgram(L"zlib1.dll", dir + L"zlib1.dll")); }
-  return dir;
+  return with_zlib ? kvtest::FolderWith(name, {L"kvnet_probe.exe", L"zlib1.dll"})
+                   : kvtest::FolderWith(name, {L"kvnet_probe.exe"});
 }
 
 void WriteProxyDat(const std::wstring& dir, int enabled, unsigned short port) {

@@ -6,7 +6,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <regex>
 #include <string>
@@ -76,8 +75,7 @@ class LogSwitch : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearSwitch();
-    dir_ = kvtest::FreshDir(L"logger_" + kvtest::TestName());
-    ASSERT_TRUE(kvtest::CopyProgram(L"log_probe.exe", dir_ + L"log_probe.exe"));
+    dir_ = kvtest::FolderWith(L"logger_" + kvtest::TestName(), {L"log_probe.exe"});
   }
   void TearDown() override { ClearSwitch(); }
   static void ClearSwitch() {
@@ -88,11 +86,7 @@ class LogSwitch : public ::testing::Test {
   static void SetSwitch(const std::wstring& value, REGSAM view = isWow64() ? KEY_WOW64_32KEY : 0) {
     ASSERT_TRUE(kvtest::SetRegText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quarell", view, L"debug", value));
   }
-  void RunProbe(const std::wstring& args) {
-    const kvtest::ProcessResult r = kvtest::Run(L"\"" + dir_ + L"log_probe.exe\" " + args, dir_);
-    ASSERT_FALSE(r.timed_out);
-    ASSERT_EQ(0u, r.exit_code) << r.output;
-  }
+  void RunProbe(const std::wstring& args) { kvtest::RunIn(dir_, L"log_probe.exe", args); }
   std::vector<std::wstring> LogFiles() const { return kvtest::FileNames(dir_ + L"KV-*.log"); }
   // The bytes of the one log file (empty unless there is exactly one).
   std::string LogBytes() const {

@@ -19,12 +19,9 @@ struct Ticks {
 
 void Tick(void* param) {
   auto* t = static_cast<Ticks*>(param);
-  DWORD none = 0;
-  t->first_tick.compare_exchange_strong(none, ::GetTickCount());
-  {
-    std::lock_guard<std::mutex> guard(t->lock);
-    t->threads.insert(::GetCurrentThreadId());
-  }
+  std::lock_guard<std::mutex> guard(t->lock);
+  if (t->count == 0) t->first_tick = ::GetTickCount();
+  t->threads.insert(::GetCurrentThreadId());
   ++t->count;
 }
 

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -17,7 +16,7 @@ namespace {
 using kvtest::Bytes;
 using kvtest::ReadBytes;
 
-// Inflates with DecodeGZipBuffer; on failure its result is "!" and the hr in hexadecimal.
+// Inflates with DecodeGZipBuffer; on failure "!" and the result.
 std::string Inflate(const std::string& data) {
   BYTE* out = nullptr;
   long len = -1;
@@ -26,11 +25,8 @@ std::string Inflate(const std::string& data) {
   std::string text = out ? std::string(reinterpret_cast<char*>(out), static_cast<size_t>(len)) : "";
   std::free(out);
   if (hr == S_OK) return text;
-  EXPECT_EQ(nullptr, out);
-  EXPECT_EQ(0, len);
-  char code[16];
-  std::snprintf(code, sizeof(code), "!%08lX", static_cast<unsigned long>(hr));
-  return code;
+  EXPECT_TRUE(out == nullptr && len == 0) << "a failure leaves no output";
+  return "!" + std::to_string(hr);
 }
 
 class ZlibCodec : public ::testing::Test {
@@ -54,7 +50,7 @@ TEST_F(ZlibCodec, InflatesGzipAndZlibStreamsAndRefusesTheRest) {
   // What a 50-byte answer buffer holds, no stream, a stream needing a dictionary, nothing.
   for (const std::string& bad : {gzip.substr(0, 49), std::string("this is not compressed at all"),
                                  Bytes(kvtest::kDictionaryZlib), std::string()})
-    EXPECT_EQ("!80004005", Inflate(bad)) << "E_FAIL";
+    EXPECT_EQ("!" + std::to_string(E_FAIL), Inflate(bad));
   EXPECT_EQ(kvtest::kRandomGzipText, Inflate(gzip));  // the whole member still works after those
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 // Small helpers several test programs share: whole files as bytes, file names by pattern,
-// hexadecimal texts, polling, work on a second thread.
+// hexadecimal texts, polling, work on a second thread, programs run from folders of their own.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <fstream>
 #include <functional>
 #include <atomic>
@@ -13,6 +14,8 @@
 #include <thread>
 #include <string>
 #include <vector>
+
+#include "tests/support/test_support.h"
 
 namespace kvtest {
 
@@ -78,5 +81,20 @@ struct Worker {
   ~Worker() { thread.join(); }
   bool FinishedWithin(DWORD ms) { return WaitUntil([this] { return done.load(); }, ms); }
 };
+
+// A fresh folder C:\kvtest\<name>\ holding copies of the given files of the bin folder.
+inline std::wstring FolderWith(const std::wstring& name, std::initializer_list<const wchar_t*> files) {
+  const std::wstring dir = FreshDir(name);
+  for (const wchar_t* file : files) EXPECT_TRUE(CopyProgram(file, dir + file)) << Utf8(file);
+  return dir;
+}
+
+// Runs dir's program with args in dir; a time-out or a non-zero exit fails the test.
+inline ProcessResult RunIn(const std::wstring& dir, const std::wstring& program, const std::wstring& args) {
+  const ProcessResult run = Run(L"\"" + dir + program + L"\" " + args, dir);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(0u, run.exit_code) << run.output;
+  return run;
+}
 
 }  // namespace kvtest
