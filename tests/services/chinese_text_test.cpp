@@ -8,103 +8,65 @@
 
 namespace {
 
-// GBK and Big5 bytes of the texts used below (each character two bytes).
-const std::string kGbkSimplified = "\xD6\xD0\xB9\xFA\xC8\xED\xBC\xFE";  // 中国软件
-const std::string kGbkTraditional = "\xD6\xD0\x87\xF8\xDC\x9B\xBC\xFE";  // 中國軟件
-const std::string kBig5Traditional = "\xA4\xA4\xB0\xEA\xB3\x6E\xA5\xF3";  // 中國軟件
+// 中国软件 in GBK, 中國軟件 in GBK and in Big5.
+const std::string kGbkSimplified = "\xD6\xD0\xB9\xFA\xC8\xED\xBC\xFE";
+const std::string kGbkTraditional = "\xD6\xD0\x87\xF8\xDC\x9B\xBC\xFE";
+const std::string kBig5Traditional = "\xA4\xA4\xB0\xEA\xB3\x6E\xA5\xF3";
 
-// Whether this system maps simplified to traditional characters at all.
 bool SystemMapsToTraditional() {
   wchar_t out[4] = {};
-  const int n = ::LCMapStringW(2052, LCMAP_TRADITIONAL_CHINESE, L"国", 1, out, 4);
-  return n == 1 && out[0] == L'國';
+  return ::LCMapStringW(2052, LCMAP_TRADITIONAL_CHINESE, L"国", 1, out, 4) == 1 && out[0] == L'國';
 }
 
-std::string Buffer(const std::string& text, size_t room) {
+// Runs convert on text in a buffer of 32 bytes; returns the text left there.
+std::string Convert(void (*convert)(LPSTR, int), const std::string& text) {
   std::string buffer = text;
-  buffer.resize(room, '\0');
-  return buffer;
+  buffer.resize(32, '\0');
+  convert(buffer.data(), 32);
+  return buffer.c_str();
 }
 
-TEST(Traditional, Gb2BigMapsAndRecodesToBig5) {
-  if (!SystemMapsToTraditional()) {
-    std::printf("SKIPPED: LCMapString has no simplified-to-traditional mapping here; "
-                "checking the GBK-to-Big5 recoding of traditional text only\n");
-    std::string already = Buffer(kGbkTraditional, 32);
-    gb2big(already.data(), 32);
-    EXPECT_EQ(kBig5Traditional, std::string(already.c_str()));
-    GTEST_SKIP();
-  }
-  std::string text = Buffer(kGbkSimplified + "v2", 32);
-  gb2big(text.data(), 32);
-  EXPECT_EQ(kBig5Traditional + "v2", std::string(text.c_str()));
-}
-
-TEST(Traditional, Gb2BigCutsToTheRoom) {
+TEST(Traditional, Gb2BigRecodesToBig5WithinTheRoom) {
   // Room for two characters and the terminator only: the result is cut, never overrun.
   std::string text = kGbkTraditional + std::string(1, '\0') + "guard";
   gb2big(text.data(), 5);
   EXPECT_EQ(kBig5Traditional.substr(0, 4), std::string(text.c_str()));
   EXPECT_EQ("guard", text.substr(9));
-  std::string empty(4, '\0');
-  gb2big(empty.data(), 4);
-  EXPECT_EQ("", std::string(empty.c_str()));
+  EXPECT_EQ("", Convert(&gb2big, ""));
+  EXPECT_EQ(kBig5Traditional, Convert(&gb2big, kGbkTraditional));
+  if (!SystemMapsToTraditional()) {
+    std::printf("SKIPPED: LCMapString has no simplified-to-traditional mapping here; "
+                "checking the GBK-to-Big5 recoding of traditional text only\n");
+    GTEST_SKIP();
+  }
+  EXPECT_EQ(kBig5Traditional + "v2", Convert(&gb2big, kGbkSimplified + "v2"));
 }
 
-TEST(Traditional, GbToTraditionalKeepsGbkUnlessTheSystemIsBig5) {
-  // Text that is traditional already needs no mapping: only the encoding can change.
-  std::string text = Buffer(kGbkTraditional, 32);
-  GbToTraditional(text.data(), 32);
-  if (::GetACP() == 950)
-    EXPECT_EQ(kBig5Traditional, std::string(text.c_str()));
-  else
-    EXPECT_EQ(kGbkTraditional, std::string(text.c_str())) << "code page " << ::GetACP();
-  // Plain ASCII passes through whatever the code page.
-  std::string ascii = Buffer("Setup 1.0", 16);
-  GbToTraditional(ascii.data(), 16);
-  EXPECT_EQ("Setup 1.0", std::string(ascii.c_str()));
-}
-
-TEST(Traditional, GbToTraditionalMapsSimplifiedCharacters) {
+TEST(Traditional, GbToTraditionalRecodesOnlyOnABig5System) {
+  const std::string want = ::GetACP() == 950 ? kBig5Traditional : kGbkTraditional;
+  EXPECT_EQ(want, Convert(&GbToTraditional, kGbkTraditional)) << "code page " << ::GetACP();
+  EXPECT_EQ("Setup 1.0", Convert(&GbToTraditional, "Setup 1.0"));
   if (!SystemMapsToTraditional()) {
     std::printf("SKIPPED: LCMapString has no simplified-to-traditional mapping here\n");
     GTEST_SKIP();
   }
-  std::string text = Buffer(kGbkSimplified, 32);
-  GbToTraditional(text.data(), 32);
-  EXPECT_EQ(::GetACP() == 950 ? kBig5Traditional : kGbkTraditional, std::string(text.c_str()));
+  EXPECT_EQ(want, Convert(&GbToTraditional, kGbkSimplified));
 }
 
 TEST(Traditional, RunsOnTheCodePageAsked) {
-  // The test runs again under other code pages; make sure each run got the one it asked for.
-  char expected[16] = {};
-  if (!::GetEnvironmentVariableA("KV_EXPECT_ACP", expected, sizeof(expected))) {
-    EXPECT_EQ(936u, ::GetACP());
-    return;
-  }
-  EXPECT_EQ(static_cast<UINT>(std::atoi(expected)), ::GetACP());
+  const char* expected = std::getenv("KV_EXPECT_ACP");
+  EXPECT_EQ(expected ? static_cast<UINT>(std::atoi(expected)) : 936u, ::GetACP());
 }
 
-TEST(CharacterClass, IsDigital) {
-  EXPECT_EQ(1, isDigital("123"));
-  EXPECT_EQ(1, isDigital("0987654321"));
-  EXPECT_EQ(0, isDigital("12a"));
-  EXPECT_EQ(0, isDigital("-1"));
-  EXPECT_EQ(0, isDigital("1 2"));
-  EXPECT_EQ(1, isDigital(""));
+TEST(CharacterClass, IsDigitalAndIsHZ) {
+  for (const char* yes : {"123", "0987654321", ""}) EXPECT_EQ(1, isDigital(yes)) << yes;
+  for (const char* no : {"12a", "-1", "1 2"}) EXPECT_EQ(0, isDigital(no)) << no;
   EXPECT_EQ(0, isDigital(nullptr));
-}
-
-TEST(CharacterClass, IsHZ) {
-  EXPECT_EQ(1, isHZ("\xD6\xD0"));                 // 中
-  EXPECT_EQ(1, isHZ(kGbkSimplified.c_str()));
-  EXPECT_EQ(1, isHZ("\xA1\xA1"));                 // symbol row A1: still a lead byte above A0
-  EXPECT_EQ(0, isHZ("\xA3\xAC"));                 // full-width comma, row A3
-  EXPECT_EQ(0, isHZ("\xA0\xA1"));
-  EXPECT_EQ(0, isHZ("\xD6"));                     // one byte
-  EXPECT_EQ(0, isHZ("\xD6\xD0" "a"));             // odd length
-  EXPECT_EQ(0, isHZ("ab"));
-  EXPECT_EQ(0, isHZ(""));
+  // 中, 中国软件, and row A1 (symbols, still a lead byte above A0).
+  for (const char* yes : {"\xD6\xD0", kGbkSimplified.c_str(), "\xA1\xA1"}) EXPECT_EQ(1, isHZ(yes));
+  // Full-width comma (row A3), A0, one byte, odd length, ASCII, empty.
+  for (const char* no : {"\xA3\xAC", "\xA0\xA1", "\xD6", "\xD6\xD0" "a", "ab", ""})
+    EXPECT_EQ(0, isHZ(no)) << no;
   EXPECT_EQ(0, isHZ(nullptr));
 }
 

@@ -4,40 +4,20 @@
 
 #include <string>
 
+#include "tests/support/shared_helpers.h"
+
 namespace {
 
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return bytes;
-}
-
-std::string ToHexText(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string hex;
-  for (unsigned char b : bytes) {
-    hex.push_back(digits[b >> 4]);
-    hex.push_back(digits[b & 15]);
-  }
-  return hex;
-}
-
 std::string Des(const std::string& key_hex, const std::string& data_hex, int direction) {
-  const std::string key = FromHex(key_hex);
-  std::string data = FromHex(data_hex);
+  const std::string key = kvtest::FromHex(key_hex);
+  std::string data = kvtest::FromHex(data_hex);
   DesGo(key.data(), data.data(), static_cast<int>(data.size()), direction);
-  return ToHexText(data);
+  return kvtest::Hex(data);
 }
 
-struct Answer {
-  const char* key;
-  const char* plain;
-  const char* cipher;
-};
-
-// Published known answers: the three-block ECB example of the DES modes standard, the variable
-// plaintext and variable key tests (key or plaintext with one bit set), and the textbook example.
-constexpr Answer kKnownAnswers[] = {
+// Published known answers {key, plain, cipher}: the three-block ECB example of the DES modes
+// standard, variable plaintext and variable key tests (one bit set), and the textbook example.
+constexpr const char* kKnownAnswers[][3] = {
     {"0123456789ABCDEF", "4E6F772069732074", "3FA40E8A984D4815"},
     {"0123456789ABCDEF", "68652074696D6520", "6A271787AB8883F9"},
     {"0123456789ABCDEF", "666F7220616C6C20", "893D51EC4B563B53"},
@@ -53,25 +33,20 @@ constexpr Answer kKnownAnswers[] = {
 };
 
 TEST(Des, KnownAnswersBothWays) {
-  for (const Answer& a : kKnownAnswers) {
-    EXPECT_EQ(a.cipher, Des(a.key, a.plain, 1)) << a.key << " " << a.plain;
-    EXPECT_EQ(a.plain, Des(a.key, a.cipher, 0)) << a.key << " " << a.cipher;
+  for (const auto& a : kKnownAnswers) {
+    EXPECT_EQ(a[2], Des(a[0], a[1], 1)) << a[0] << " " << a[1];
+    EXPECT_EQ(a[1], Des(a[0], a[2], 0)) << a[0] << " " << a[2];
   }
 }
 
-TEST(Des, EcbOverSeveralBlocks) {
+TEST(Des, BlocksParityBitsAndTail) {
   // "Now is the time for all " in one call: each block on its own.
   EXPECT_EQ("3FA40E8A984D48156A271787AB8883F9893D51EC4B563B53",
             Des("0123456789ABCDEF", "4E6F77206973207468652074696D6520666F7220616C6C20", 1));
-}
-
-TEST(Des, ParityBitsOfTheKeyAreIgnored) {
-  // Flipping the low bit of every key byte leaves the 56 key bits as they were.
+  // Flipping the low (parity) bit of every key byte leaves the 56 key bits as they were.
   EXPECT_EQ("85E813540F0AB405", Des("123556789ABDDEF0", "0123456789ABCDEF", 1));
   EXPECT_EQ("95F8A5E5DD31D900", Des("0000000000000000", "8000000000000000", 1));
-}
-
-TEST(Des, TrailingBytesStayAsTheyAre) {
+  // Bytes after the last whole block stay as they are.
   EXPECT_EQ("85E813540F0AB405" "A1B2C3", Des("133457799BBCDFF1", "0123456789ABCDEF" "A1B2C3", 1));
   EXPECT_EQ("01020304050607", Des("133457799BBCDFF1", "01020304050607", 1));
   EXPECT_EQ("", Des("133457799BBCDFF1", "", 1));

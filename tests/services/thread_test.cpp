@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 #include <set>
+
+#include "tests/support/shared_helpers.h"
 
 namespace {
 
@@ -18,12 +19,9 @@ struct Ticks {
 
 void Tick(void* param) {
   auto* t = static_cast<Ticks*>(param);
-  DWORD expected = 0;
-  t->first_tick.compare_exchange_strong(expected, ::GetTickCount());
-  {
-    std::lock_guard<std::mutex> guard(t->lock);
-    t->threads.insert(::GetCurrentThreadId());
-  }
+  std::lock_guard<std::mutex> guard(t->lock);
+  if (t->count == 0) t->first_tick = ::GetTickCount();
+  t->threads.insert(::GetCurrentThreadId());
   ++t->count;
 }
 
@@ -37,77 +35,64 @@ unsigned __stdcall Forever(void* param) {
   return 5;
 }
 
-bool WaitFor(const std::function<bool()>& done, DWORD ms) {
-  const DWORD start = ::GetTickCount();
-  while (!done()) {
-    if (::GetTickCount() - start > ms) return false;
-    ::Sleep(5);
-  }
-  return true;
-}
-
-TEST(Threads, DetachedThreadRunsWithoutHandle) {
-  CKvThread service;
-  std::atomic<int> flag{0};
-  EXPECT_EQ(nullptr, service.StartThread(&SetFlag, &flag, 1));
-  EXPECT_TRUE(WaitFor([&] { return flag.load() == 1; }, 2000));
-}
-
-TEST(Threads, KeptHandleIsClosedByExitThread) {
-  CKvThread service;
-  std::atomic<int> flag{0};
-  HANDLE thread = service.StartThread(&SetFlag, &flag, 0);
-  ASSERT_NE(nullptr, thread);
-  HANDLE watch = nullptr;
-  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), thread, ::GetCurrentProcess(), &watch, 0,
+HANDLE Duplicate(HANDLE thread) {
+  HANDLE copy = nullptr;
+  EXPECT_TRUE(::DuplicateHandle(::GetCurrentProcess(), thread, ::GetCurrentProcess(), &copy, 0,
                                 FALSE, DUPLICATE_SAME_ACCESS));
+  return copy;
+}
+
+TEST(Threads, DetachedOrKeptHandlesAndExitThread) {
+  EXPECT_EQ(GetKvThread(), GetKvThread());
+  CKvThread service;
+  std::atomic<int> detached{0}, kept{0};
+  EXPECT_EQ(nullptr, service.StartThread(&SetFlag, &detached, 1));
+  EXPECT_TRUE(kvtest::WaitUntil([&] { return detached.load() == 1; }, 2000));
+  // A kept handle is closed by ExitThread, which waits for a thread that ends by itself...
+  HANDLE thread = service.StartThread(&SetFlag, &kept, 0);
+  ASSERT_NE(nullptr, thread);
+  HANDLE watch = Duplicate(thread);
   service.ExitThread(thread, 1000);
-  DWORD flags = 0;
+  DWORD flags = 0, code = 1;
   EXPECT_FALSE(::GetHandleInformation(thread, &flags));  // closed
-  DWORD code = 1;
   EXPECT_TRUE(::GetExitCodeThread(watch, &code));
   EXPECT_EQ(0u, code);  // ended by itself
-  EXPECT_EQ(1, flag.load());
+  EXPECT_EQ(1, kept.load());
   ::CloseHandle(watch);
-}
-
-TEST(Threads, ExitThreadTerminatesAfterItsWait) {
-  CKvThread service;
+  // ...and terminates one that does not, after its wait.
   HANDLE never = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE thread = service.StartThread(&Forever, never, 0);
+  thread = service.StartThread(&Forever, never, 0);
   ASSERT_NE(nullptr, thread);
-  HANDLE watch = nullptr;
-  ::DuplicateHandle(::GetCurrentProcess(), thread, ::GetCurrentProcess(), &watch, 0, FALSE,
-                    DUPLICATE_SAME_ACCESS);
+  watch = Duplicate(thread);
   const DWORD start = ::GetTickCount();
   service.ExitThread(thread, 100);
   const DWORD took = ::GetTickCount() - start;
   EXPECT_GE(took, 90u);
   EXPECT_LT(took, 1000u);
   EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(watch, 2000));
-  DWORD code = 1;
-  ::GetExitCodeThread(watch, &code);
+  code = 1;
+  EXPECT_TRUE(::GetExitCodeThread(watch, &code));
   EXPECT_EQ(0u, code);  // terminated with 0, not its own 5
   ::CloseHandle(watch);
   ::CloseHandle(never);
 }
 
-TEST(Timers, FirstCallAfterOneInterval) {
+TEST(Timers, FirstCallAfterOneIntervalOnAThreadOfItsOwn) {
   CKvThread service;
   Ticks ticks;
   const DWORD start = ::GetTickCount();
   service.StartTimer(1, &Tick, 300, &ticks);
-  ASSERT_TRUE(WaitFor([&] { return ticks.count.load() >= 1; }, 3000));
+  ASSERT_TRUE(kvtest::WaitUntil([&] { return ticks.count.load() >= 1; }, 3000));
   const DWORD delay = ticks.first_tick.load() - start;
   EXPECT_GE(delay, 280u);
   EXPECT_LT(delay, 1000u);
-  EXPECT_EQ(0u, ticks.threads.count(::GetCurrentThreadId()));  // never on the caller's thread
+  EXPECT_EQ(0u, ticks.threads.count(::GetCurrentThreadId()));
   service.Stop();
 }
 
-TEST(Timers, LiveIdIsRefusedAndUnknownKillIsHarmless) {
+TEST(Timers, LiveIdIsRefusedUnknownKillHarmlessKilledIdReused) {
   CKvThread service;
-  Ticks a, b;
+  Ticks a, b, c;
   service.StartTimer(7, &Tick, 20, &a);
   service.StartTimer(7, &Tick, 20, &b);
   service.KillTimer(99);
@@ -115,21 +100,13 @@ TEST(Timers, LiveIdIsRefusedAndUnknownKillIsHarmless) {
   EXPECT_GT(a.count.load(), 3);
   EXPECT_EQ(0, b.count.load());
   EXPECT_EQ(1u, a.threads.size());
-  service.Stop();
-}
-
-TEST(Timers, KillStopsCallsAndIdIsReused) {
-  CKvThread service;
-  Ticks a, b;
-  service.StartTimer(3, &Tick, 20, &a);
-  ASSERT_TRUE(WaitFor([&] { return a.count.load() >= 2; }, 2000));
-  service.KillTimer(3);
+  service.KillTimer(7);
   ::Sleep(100);
   const int after_kill = a.count.load();
-  service.StartTimer(3, &Tick, 20, &b);
+  service.StartTimer(7, &Tick, 20, &c);
   ::Sleep(300);
   EXPECT_EQ(after_kill, a.count.load());
-  EXPECT_GT(b.count.load(), 3);
+  EXPECT_GT(c.count.load(), 3);
   service.Stop();
 }
 
@@ -153,17 +130,16 @@ TEST(Timers, ReusedIdNeverRunsOnTheOldThread) {
 
 TEST(Timers, MoreThanTenIdsKeepRunning) {
   CKvThread service;
-  constexpr int kTimers = 25;
-  Ticks ticks[kTimers];
-  for (int i = 0; i < kTimers; ++i) service.StartTimer(100 + i, &Tick, 20, &ticks[i]);
+  Ticks ticks[25];
+  for (int i = 0; i < 25; ++i) service.StartTimer(100 + i, &Tick, 20, &ticks[i]);
   ::Sleep(400);
-  for (int i = 0; i < kTimers; ++i) EXPECT_GT(ticks[i].count.load(), 2) << "timer " << i;
+  for (int i = 0; i < 25; ++i) EXPECT_GT(ticks[i].count.load(), 2) << "timer " << i;
   service.Stop();
 }
 
-TEST(Timers, StopEndsTimersAndClosesHandles) {
+TEST(Timers, StopEndsTimersAndClosesEachHandleOnce) {
   CKvThread service;
-  Ticks fast, slow;
+  Ticks fast, slow, late;
   DWORD handles_before = 0, handles_after = 0;
   ::GetProcessHandleCount(::GetCurrentProcess(), &handles_before);
   service.StartTimer(1, &Tick, 10, &fast);
@@ -179,14 +155,9 @@ TEST(Timers, StopEndsTimersAndClosesHandles) {
   EXPECT_EQ(0, slow.count.load());
   ::GetProcessHandleCount(::GetCurrentProcess(), &handles_after);
   EXPECT_EQ(handles_before, handles_after);
-
-  // After Stop a new timer ends without a single call.
-  Ticks late;
-  service.StartTimer(9, &Tick, 10, &late);
+  service.StartTimer(9, &Tick, 10, &late);  // after Stop a new timer ends without a call
   ::Sleep(150);
   EXPECT_EQ(0, late.count.load());
 }
-
-TEST(Threads, ProcessWideServiceIsOne) { EXPECT_EQ(GetKvThread(), GetKvThread()); }
 
 }  // namespace

@@ -9,12 +9,33 @@ namespace {
 
 constexpr int kRoom = 64;
 
-// An output buffer that starts dirty, so that a query that forgets to empty it is caught.
-struct Out {
-  wchar_t text[kRoom];
-  Out() { std::wmemset(text, L'#', kRoom); }
-  std::wstring str() const { return text; }
-};
+// Runs a query into a dirty buffer (so one that forgets to empty it is caught): "result|text".
+template <typename Query>
+std::wstring Ask(Query query) {
+  wchar_t out[kRoom];
+  std::wmemset(out, L'#', kRoom);
+  const int result = query(out);
+  return std::to_wstring(result) + L"|" + std::wstring(out, wcsnlen(out, kRoom));
+}
+std::wstring Value(CKvXml& d, LPCWSTR name) {
+  return Ask([&](LPWSTR out) { return d.GetXmlNodeValue(name, out, kRoom); });
+}
+std::wstring ValueAt(CKvXml& d, LPCWSTR name, int index) {
+  return Ask([&](LPWSTR out) { return d.GetXmlNodeValue(name, out, index, kRoom); });
+}
+// Walks from *at: "result|text@position after".
+std::wstring Walk(CKvXml& d, LPCWSTR name, int* at) {
+  const std::wstring got = Ask([&](LPWSTR out) { return d.GetXmlNodeValue(name, out, at, kRoom); });
+  return got + L"@" + std::to_wstring(*at);
+}
+std::wstring Node(CKvXml& d, int* at) {
+  const std::wstring got = Ask([&](LPWSTR out) { return d.GetXmlNode(out, at, kRoom); });
+  return got + L"@" + std::to_wstring(*at);
+}
+std::wstring Attr(LPCWSTR node, LPCWSTR attr) {
+  CKvXml doc;
+  return Ask([&](LPWSTR out) { return doc.GetNodeAttr(node, attr, out, kRoom); });
+}
 
 CKvXml Doc(const wchar_t* xml) {
   CKvXml doc;
@@ -22,87 +43,39 @@ CKvXml Doc(const wchar_t* xml) {
   return doc;
 }
 
-TEST(XmlValues, TwoSameNamedElements) {
-  CKvXml doc = Doc(L"<a>1</a><a>2</a>");
+TEST(XmlValues, SameNamedElementsByOrderIndexAndWalk) {
+  CKvXml doc = Doc(L"<a>1</a><a>2</a><b>x</b>");
   EXPECT_EQ(2, doc.GetXmlNodeCount(L"a"));
-
-  Out out;
-  EXPECT_EQ(1, doc.GetXmlNodeValue(L"a", out.text, kRoom));
-  EXPECT_EQ(L"1", out.str());
-  EXPECT_EQ(1, doc.GetXmlNodeValue(L"a", out.text, 1, kRoom));
-  EXPECT_EQ(L"2", out.str());
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"a", out.text, 2, kRoom));
-  EXPECT_EQ(L"", out.str());
-
-  int position = 0;
-  EXPECT_EQ(1, doc.GetXmlNodeValue(L"a", out.text, &position, kRoom));
-  EXPECT_EQ(L"1", out.str());
-  EXPECT_EQ(4, position);  // the start of the first "</a>"
-  EXPECT_EQ(1, doc.GetXmlNodeValue(L"a", out.text, &position, kRoom));
-  EXPECT_EQ(L"2", out.str());
-  EXPECT_EQ(12, position);
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"a", out.text, &position, kRoom));
-  EXPECT_EQ(L"", out.str());
-  EXPECT_EQ(-1, position);
-  // An exhausted walk stays exhausted rather than starting over.
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"a", out.text, &position, kRoom));
-  EXPECT_EQ(-1, position);
+  EXPECT_EQ(L"1|1 1|2 0|", Value(doc, L"a") + L" " + ValueAt(doc, L"a", 1) + L" " + ValueAt(doc, L"a", 2));
+  int at = 0;
+  // Each step ends at the start of the close tag; an exhausted walk stays exhausted.
+  EXPECT_EQ(L"1|1@4", Walk(doc, L"a", &at));
+  EXPECT_EQ(L"1|2@12", Walk(doc, L"a", &at));
+  EXPECT_EQ(L"0|@-1", Walk(doc, L"a", &at));
+  EXPECT_EQ(L"0|@-1", Walk(doc, L"a", &at));
+  at = 0;
+  EXPECT_EQ(L"0 0| 0| 0|@-1", std::to_wstring(doc.GetXmlNodeCount(L"c")) + L" " + Value(doc, L"c") + L" " +
+                                   ValueAt(doc, L"c", 0) + L" " + Walk(doc, L"c", &at));
 }
 
-TEST(XmlValues, AbsentElementGivesEmptyOutput) {
-  CKvXml doc = Doc(L"<b>x</b>");
-  Out out;
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"a", out.text, kRoom));
-  EXPECT_EQ(L"", out.str());
-  Out by_index;
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"a", by_index.text, 0, kRoom));
-  EXPECT_EQ(L"", by_index.str());
-  Out by_position;
-  int position = 0;
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"a", by_position.text, &position, kRoom));
-  EXPECT_EQ(L"", by_position.str());
-  EXPECT_EQ(-1, position);
-  EXPECT_EQ(0, doc.GetXmlNodeCount(L"a"));
-  EXPECT_EQ(1, doc.GetXmlNodeCount(L"b"));
-}
-
-TEST(XmlValues, CloseTagIsSearchedFromTheDocumentStart) {
+TEST(XmlValues, TagMatching) {
   // The first value pairs the first open tag with the first close tag anywhere in the document.
-  Out out;
-  EXPECT_EQ(0, Doc(L"</a>x<a>y</a>").GetXmlNodeValue(L"a", out.text, kRoom));
-  EXPECT_EQ(L"", out.str());
-  EXPECT_EQ(0, Doc(L"<a>no close").GetXmlNodeValue(L"a", out.text, kRoom));
-
+  CKvXml early_close = Doc(L"</a>x<a>y</a>"), unclosed = Doc(L"<a>no close");
+  EXPECT_EQ(L"0| 0|", Value(early_close, L"a") + L" " + Value(unclosed, L"a"));
   // Open tags with attributes are not open tags; their close tag still counts.
   CKvXml attrs = Doc(L"<a x=\"1\">v</a><a>w</a>");
+  int at = 0;
   EXPECT_EQ(1, attrs.GetXmlNodeCount(L"a"));
-  EXPECT_EQ(0, attrs.GetXmlNodeValue(L"a", out.text, kRoom));
-  int position = 0;
-  EXPECT_EQ(1, attrs.GetXmlNodeValue(L"a", out.text, &position, kRoom));
-  EXPECT_EQ(L"w", out.str());
-}
-
-TEST(XmlValues, NestedSameNamesCountInDocumentOrder) {
-  CKvXml doc = Doc(L"<a>1<a>2</a></a>");
-  Out out;
-  EXPECT_EQ(2, doc.GetXmlNodeCount(L"a"));
-  EXPECT_EQ(1, doc.GetXmlNodeValue(L"a", out.text, kRoom));
-  EXPECT_EQ(L"1<a>2", out.str());
-  EXPECT_EQ(1, doc.GetXmlNodeValue(L"a", out.text, 1, kRoom));
-  EXPECT_EQ(L"2", out.str());
-  // Overlapping names: "<ab>" is not "<a>", and the search is case-sensitive.
+  EXPECT_EQ(L"0| 1|w@18", Value(attrs, L"a") + L" " + Walk(attrs, L"a", &at));
+  CKvXml nested = Doc(L"<a>1<a>2</a></a>");
+  EXPECT_EQ(2, nested.GetXmlNodeCount(L"a"));
+  EXPECT_EQ(L"1|1<a>2 1|2", Value(nested, L"a") + L" " + ValueAt(nested, L"a", 1));
+  // "<ab>" is not "<a>", and the search is case-sensitive.
   CKvXml mixed = Doc(L"<ab>x</ab><A>y</A><a>z</a>");
   EXPECT_EQ(1, mixed.GetXmlNodeCount(L"a"));
-  EXPECT_EQ(1, mixed.GetXmlNodeValue(L"a", out.text, kRoom));
-  EXPECT_EQ(L"z", out.str());
-}
-
-TEST(XmlValues, EmptyValueAndWideText) {
-  Out out;
-  EXPECT_EQ(1, Doc(L"<e></e>").GetXmlNodeValue(L"e", out.text, kRoom));
-  EXPECT_EQ(L"", out.str());
-  EXPECT_EQ(1, Doc(L"<名称>栎禾软件</名称>").GetXmlNodeValue(L"名称", out.text, kRoom));
-  EXPECT_EQ(L"栎禾软件", out.str());
+  EXPECT_EQ(L"1|z", Value(mixed, L"a"));
+  CKvXml empty = Doc(L"<e></e>"), wide = Doc(L"<名称>栎禾软件</名称>");
+  EXPECT_EQ(L"1| 1|栎禾软件", Value(empty, L"e") + L" " + Value(wide, L"名称"));
 }
 
 TEST(XmlValues, OutputThatDoesNotFitIsRefusedWhole) {
@@ -115,116 +88,65 @@ TEST(XmlValues, OutputThatDoesNotFitIsRefusedWhole) {
   EXPECT_EQ(1, doc.GetXmlNodeValue(L"v", small, 7));
   EXPECT_EQ(std::wstring(L"abcdef"), small);
   EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", small, 0, 6));
-
   // The walk stays on the element, so a retry with more room finds it.
-  int position = 0;
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", small, &position, 6));
-  EXPECT_EQ(11, position);
-  EXPECT_EQ(1, doc.GetXmlNodeValue(L"v", small, &position, 7));
+  int at = 0;
+  EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", small, &at, 6));
+  EXPECT_EQ(11, at);
+  EXPECT_EQ(1, doc.GetXmlNodeValue(L"v", small, &at, 7));
   EXPECT_EQ(std::wstring(L"abcdef"), small);
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", nullptr, &position, 0));
+  EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", nullptr, &at, 0));
 }
 
-TEST(XmlNodes, SelfClosingChildEndsTheElement) {
+TEST(XmlNodes, ElementsEndAtTheFirstCloseOrSelfClosingTag) {
   CKvXml doc = Doc(L"<r><i q=\"x\"/><j>t</j></r>");
-  Out out;
-  int position = 0;
-  EXPECT_EQ(1, doc.GetXmlNode(out.text, &position, kRoom));
-  EXPECT_EQ(L"<r><i q=\"x\"/>", out.str());
-  EXPECT_EQ(13, position);
-  EXPECT_EQ(1, doc.GetXmlNode(out.text, &position, kRoom));
-  EXPECT_EQ(L"<j>t</j>", out.str());
-  EXPECT_EQ(21, position);
-  // What is left is the stray "</r>": it is its own end.
-  EXPECT_EQ(1, doc.GetXmlNode(out.text, &position, kRoom));
-  EXPECT_EQ(L"</r>", out.str());
-  EXPECT_EQ(0, doc.GetXmlNode(out.text, &position, kRoom));
-  EXPECT_EQ(L"", out.str());
-  EXPECT_EQ(-1, position);
-}
-
-TEST(XmlNodes, NestedElementEndsAtFirstInnerCloseTag) {
-  CKvXml doc = Doc(L"  <r><s>t</s><u>v</u></r>");
-  Out out;
-  int position = 0;
-  EXPECT_EQ(1, doc.GetXmlNode(out.text, &position, kRoom));
-  EXPECT_EQ(L"<r><s>t</s>", out.str());
-  EXPECT_EQ(13, position);
+  int at = 0;
+  EXPECT_EQ(L"1|<r><i q=\"x\"/>@13", Node(doc, &at));
+  EXPECT_EQ(L"1|<j>t</j>@21", Node(doc, &at));
+  EXPECT_EQ(L"1|</r>@25", Node(doc, &at));  // the stray close tag is its own end
+  EXPECT_EQ(L"0|@-1", Node(doc, &at));
+  CKvXml nested = Doc(L"  <r><s>t</s><u>v</u></r>"), cut = Doc(L"<a></a");
+  at = 0;
+  EXPECT_EQ(L"1|<r><s>t</s>@13", Node(nested, &at));
+  at = 0;
+  EXPECT_EQ(L"0|@", Node(cut, &at).substr(0, 3));  // a close tag without its end is no element
 }
 
 TEST(XmlNodes, ListOfRecordsWithAttributes) {
   CKvXml doc = Doc(L"<list><item id=\"1\" uid=\"9\">one</item><item id=\"2\"/></list>");
-  Out node, value;
-  int position = 6;
-  ASSERT_EQ(1, doc.GetXmlNode(node.text, &position, kRoom));
-  EXPECT_EQ(L"<item id=\"1\" uid=\"9\">one</item>", node.str());
-  EXPECT_EQ(1, doc.GetNodeAttr(node.text, L"id", value.text, kRoom));
-  EXPECT_EQ(L"1", value.str());
-  EXPECT_EQ(1, doc.GetNodeAttr(node.text, L"", value.text, kRoom));
-  EXPECT_EQ(L"one", value.str());
-  ASSERT_EQ(1, doc.GetXmlNode(node.text, &position, kRoom));
-  EXPECT_EQ(L"<item id=\"2\"/>", node.str());
-  EXPECT_EQ(1, doc.GetNodeAttr(node.text, L"id", value.text, kRoom));
-  EXPECT_EQ(L"2", value.str());
-  // No "<" after the first ">": no inner text.
-  EXPECT_EQ(0, doc.GetNodeAttr(node.text, nullptr, value.text, kRoom));
+  int at = 6;
+  wchar_t node[kRoom];
+  ASSERT_EQ(1, doc.GetXmlNode(node, &at, kRoom));
+  EXPECT_EQ(std::wstring(L"<item id=\"1\" uid=\"9\">one</item>"), node);
+  EXPECT_EQ(L"1|1 1|one", Attr(node, L"id") + L" " + Attr(node, L""));
+  ASSERT_EQ(1, doc.GetXmlNode(node, &at, kRoom));
+  EXPECT_EQ(std::wstring(L"<item id=\"2\"/>"), node);
+  EXPECT_EQ(L"1|2", Attr(node, L"id"));
+  EXPECT_EQ(L"0|", Attr(node, nullptr));  // no "<" after the first ">": no inner text
 }
 
-TEST(XmlNodes, CloseTagWithoutItsEndIsNoElement) {
-  CKvXml doc = Doc(L"<a></a");
-  Out out;
-  int position = 0;
-  EXPECT_EQ(0, doc.GetXmlNode(out.text, &position, kRoom));
-  EXPECT_EQ(L"", out.str());
+TEST(XmlAttributes, NamesQuotesAndInnerText) {
+  EXPECT_EQ(L"1|q", Attr(L"<i name=\"q\">t</i>", L"name"));
+  EXPECT_EQ(L"1|t", Attr(L"<i name=\"q\">t</i>", L""));
+  EXPECT_EQ(L"0|", Attr(L"<i name=\"q\">t</i>", L"size"));
+  EXPECT_EQ(L"1|7", Attr(L"<n uid=\"7\" id=\"8\"/>", L"id"));  // a longer name ending alike wins
+  EXPECT_EQ(L"0|", Attr(L"<n id='8'/>", L"id"));  // only double quotes
+  EXPECT_EQ(L"0|", Attr(L"<n id=\"8/>", L"id"));
+  EXPECT_EQ(L"1|", Attr(L"<n id=\"\"/>", L"id"));
+  EXPECT_EQ(L"0|", Attr(nullptr, L"id"));
 }
 
-TEST(XmlAttributes, NameAndInnerText) {
-  CKvXml doc;
-  Out out;
-  EXPECT_EQ(1, doc.GetNodeAttr(L"<i name=\"q\">t</i>", L"name", out.text, kRoom));
-  EXPECT_EQ(L"q", out.str());
-  EXPECT_EQ(1, doc.GetNodeAttr(L"<i name=\"q\">t</i>", L"", out.text, kRoom));
-  EXPECT_EQ(L"t", out.str());
-  EXPECT_EQ(0, doc.GetNodeAttr(L"<i name=\"q\">t</i>", L"size", out.text, kRoom));
-  EXPECT_EQ(L"", out.str());
-}
-
-TEST(XmlAttributes, SuffixNamesAndQuotes) {
-  CKvXml doc;
-  Out out;
-  // A longer name ending in the same letters matches first.
-  EXPECT_EQ(1, doc.GetNodeAttr(L"<n uid=\"7\" id=\"8\"/>", L"id", out.text, kRoom));
-  EXPECT_EQ(L"7", out.str());
-  // Only double quotes.
-  EXPECT_EQ(0, doc.GetNodeAttr(L"<n id='8'/>", L"id", out.text, kRoom));
-  EXPECT_EQ(0, doc.GetNodeAttr(L"<n id=\"8/>", L"id", out.text, kRoom));
-  EXPECT_EQ(1, doc.GetNodeAttr(L"<n id=\"\"/>", L"id", out.text, kRoom));
-  EXPECT_EQ(L"", out.str());
-  EXPECT_EQ(0, doc.GetNodeAttr(nullptr, L"id", out.text, kRoom));
-}
-
-TEST(XmlReader, CopiesAreIndependent) {
+TEST(XmlReader, CopiesAreIndependentAndFreeFunctionsUseTheSingleReader) {
   CKvXml first = Doc(L"<a>1</a>");
-  CKvXml second(first);
-  CKvXml third;
+  CKvXml second(first), third;
   third = first;
   first.Parse(L"<a>changed</a>");
-  Out out;
-  EXPECT_EQ(1, second.GetXmlNodeValue(L"a", out.text, kRoom));
-  EXPECT_EQ(L"1", out.str());
-  EXPECT_EQ(1, third.GetXmlNodeValue(L"a", out.text, kRoom));
-  EXPECT_EQ(L"1", out.str());
-  // Parse replaces; a null document is empty.
-  EXPECT_EQ(1, first.Parse(nullptr));
+  EXPECT_EQ(L"1|1 1|1", Value(second, L"a") + L" " + Value(third, L"a"));
+  EXPECT_EQ(1, first.Parse(nullptr));  // Parse replaces; a null document is empty
   EXPECT_EQ(0, first.GetXmlNodeCount(L"a"));
-}
 
-TEST(XmlReader, FreeFunctionsUseTheSingleReader) {
-  EXPECT_EQ(&CKvXml::Instance(), &CKvXml::Instance());
   ASSERT_EQ(1, Parse(L"<k>v1</k><k>v2</k><k>v3</k>"));
   EXPECT_EQ(3, GetXmlNodeCount(L"k"));
   EXPECT_EQ(3, CKvXml::Instance().GetXmlNodeCount(L"k"));
-
   wchar_t out[MAX_PATH];
   EXPECT_EQ(1, GetXmlNodeValue(L"k", out));
   EXPECT_EQ(std::wstring(L"v1"), out);
@@ -234,7 +156,6 @@ TEST(XmlReader, FreeFunctionsUseTheSingleReader) {
   for (int position = 0; GetXmlNodeValue3(L"k", out, &position);) walked += out;
   EXPECT_EQ(L"v1v2v3", walked);
   EXPECT_EQ(0, GetXmlNodeValue2(L"k", out, -1));
-
   Parse(L"<other/>");
   EXPECT_EQ(0, GetXmlNodeCount(L"k"));
 }

@@ -33,6 +33,15 @@ struct HttpAnswer {
   size_t reset_after = 0;
 };
 
+// An answer with that body, a Content-Encoding header when encoding is not empty, and status.
+inline HttpAnswer Answer(const std::string& body, const std::string& encoding = "", int status = 200) {
+  HttpAnswer a;
+  a.status = status;
+  a.body = body;
+  if (!encoding.empty()) a.headers.emplace_back("Content-Encoding", encoding);
+  return a;
+}
+
 class HttpServer {
  public:
   // Listens on address:port; port 0 takes any free port.
