@@ -186,9 +186,8 @@ class Probe {
   kv::UniqueHandleKernel quit_, process_;
 };
 
-std::wstring InstanceName(const char* test) {
-  return L"kvtest instance " + std::to_wstring(::GetCurrentProcessId()) + L" " +
-         std::wstring(test, test + std::strlen(test));
+std::wstring InstanceName(const wchar_t* test) {
+  return L"kvtest instance " + std::to_wstring(::GetCurrentProcessId()) + L" " + test;
 }
 
 // The first instance started with a minimised window; false (test skipped) without a display.
@@ -200,11 +199,11 @@ bool WindowShown(const Probe& first) {
 }
 
 TEST(SingleInstance, FirstInThisProcessThenAgain) {
-  const std::wstring name = InstanceName("alone");
+  const std::wstring name = InstanceName(L"alone");
   EXPECT_EQ(1, CheckOneInstance(name.c_str(), nullptr));
   EXPECT_EQ(1, CheckOneInstance(name.c_str(), L"hello"));  // the mutex exists, no window has the name
   // A second process without a window goes on.
-  const std::wstring plain = InstanceName("plain");
+  const std::wstring plain = InstanceName(L"plain");
   Probe first(plain, false);
   ASSERT_TRUE(first.started());
   ASSERT_TRUE(first.WaitFor("check 1", 15000));
@@ -212,7 +211,7 @@ TEST(SingleInstance, FirstInThisProcessThenAgain) {
 }
 
 TEST(SingleInstance, SecondProcessFindsTheWindowAndTellsIt) {
-  const std::wstring name = InstanceName("window");
+  const std::wstring name = InstanceName(L"window");
   Probe first(name, true);
   ASSERT_TRUE(first.started());
   if (!WindowShown(first)) GTEST_SKIP();
@@ -223,7 +222,7 @@ TEST(SingleInstance, SecondProcessFindsTheWindowAndTellsIt) {
 }
 
 TEST(SingleInstance, OneCharacterMessageIsNotSent) {
-  const std::wstring name = InstanceName("short");
+  const std::wstring name = InstanceName(L"short");
   Probe first(name, true);
   ASSERT_TRUE(first.started());
   if (!WindowShown(first)) GTEST_SKIP();
