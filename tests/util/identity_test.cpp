@@ -190,7 +190,8 @@ TEST(Registration, FileRelationOnlyOnce) {
   // Another type takes the extension over.
   RegFileRelation(ext.c_str(), L"C:\\Other\\b.exe", other.c_str(), L"i", L"d");
   EXPECT_EQ(other, RegString(HKEY_CLASSES_ROOT, ext, nullptr));
-  EXPECT_EQ(L"\"C:\\Other\\b.exe\" \"%1\"", RegString(HKEY_CLASSES_ROOT, other + L"\\Shell\\Open\\Command", nullptr));
+  EXPECT_EQ(L"\"C:\\Other\\b.exe\" \"%1\"",
+            RegString(HKEY_CLASSES_ROOT, other + L"\\Shell\\Open\\Command", nullptr));
   for (const std::wstring& k : {ext, type, other}) kvtest::DeleteKeyTree(HKEY_CLASSES_ROOT, k);
 }
 
@@ -226,9 +227,19 @@ const std::wstring kTestRootKey = kRootKeys + L"A0A61BA58C30E996EF251282E8342438
 
 bool InMachineRoot() { return kvtest::KeyExists(HKEY_LOCAL_MACHINE, kTestRootKey); }
 
-TEST(Certificates, ImportIntoMachineRoot) {
+TEST(Certificates, ImportIntoMachineRootOnlyCertificates) {
   kvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kTestRootKey);
+  const BYTE garbage[] = {0x30, 0x03, 0x01, 0x02, 0x03};
+  EXPECT_EQ(0, ImportCACert(garbage, sizeof(garbage)));
+  EXPECT_EQ(0, ImportCACert(Der(), 0));
+  EXPECT_EQ(0, ImportCACert(nullptr, 10));
+  const std::wstring dir = kvtest::FreshDir(L"certfiles");
+  kvtest::WriteText(dir + L"root.pem", "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n");
+  kvtest::WriteText(dir + L"empty.der", "");
+  for (const wchar_t* f : {L"root.pem", L"empty.der", L"missing.der"})
+    EXPECT_EQ(0, ImportCertFile((dir + f).c_str())) << kvtest::Utf8(f);
   ASSERT_FALSE(InMachineRoot());
+
   EXPECT_EQ(1, ImportCACert(Der(), kDerSize));
   EXPECT_TRUE(InMachineRoot());
   EXPECT_EQ(1, ImportCACert(Der(), kDerSize)) << "already there: replaced";
@@ -240,25 +251,10 @@ TEST(Certificates, ImportIntoMachineRoot) {
   }
   EXPECT_EQ(0, CertExists(L"No Such Subject 7f3a9c"));
   kvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kTestRootKey);
-
-  const std::wstring dir = kvtest::FreshDir(L"certfiles");
   kvtest::WriteText(dir + L"root.der", kTestRootDer);
   EXPECT_EQ(1, ImportCertFile((dir + L"root.der").c_str()));
   EXPECT_TRUE(InMachineRoot());
   kvtest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kTestRootKey);
-}
-
-TEST(Certificates, RejectsWhatIsNotACertificate) {
-  const BYTE garbage[] = {0x30, 0x03, 0x01, 0x02, 0x03};
-  EXPECT_EQ(0, ImportCACert(garbage, sizeof(garbage)));
-  EXPECT_EQ(0, ImportCACert(Der(), 0));
-  EXPECT_EQ(0, ImportCACert(nullptr, 10));
-  const std::wstring dir = kvtest::FreshDir(L"certfiles_bad");
-  kvtest::WriteText(dir + L"root.pem", "-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n");
-  kvtest::WriteText(dir + L"empty.der", "");
-  for (const wchar_t* f : {L"root.pem", L"empty.der", L"missing.der"})
-    EXPECT_EQ(0, ImportCertFile((dir + f).c_str())) << kvtest::Utf8(f);
-  EXPECT_FALSE(InMachineRoot());
 }
 
 TEST(Certificates, VerifySignature) {
