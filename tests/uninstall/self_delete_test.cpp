@@ -1,17 +1,12 @@
-// The self-deletion script: its exact text and bytes, and the whole hand-over in real processes.
-// DeleteSelf ends the process that calls it, so the end-to-end tests run self_delete_probe.exe
-// copied as kvUninstall.exe into an installed folder and watch what disappears.
+// The self-deletion script's exact text and bytes, and the hand-over in real processes: DeleteSelf
+// ends its caller, so self_delete_probe.exe runs as kvUninstall.exe in an installed folder.
 #include "uninstall/self_delete.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
-#include "tests/support/test_support.h"
-#include "uninstall/record.h"
+#include "tests/support/install_support.h"
 
 namespace {
 
@@ -24,8 +19,7 @@ constexpr UINT kWestern = 1252;
 constexpr wchar_t kScript[] = L"c:\\clear.bat";
 constexpr wchar_t kProbe[] = L"self_delete_probe.exe";
 
-// The volume's own short name for path, asked of the platform directly; empty when it keeps none
-// that a code page can hold (pure ASCII).
+// The volume's own short name for path; empty when it keeps none a code page can hold (ASCII).
 std::wstring PlatformShortName(const std::wstring& path) {
   wchar_t short_path[MAX_PATH] = {};
   const DWORD length = ::GetShortPathNameW(path.c_str(), short_path, MAX_PATH);
@@ -43,59 +37,36 @@ std::string Bytes(const std::wstring& text, UINT code_page) {
 
 // ---- the script's text and bytes ----
 
-TEST(SelfDeleteScript, ProgramOnlyTemplateExactBytes) {
-  const std::wstring text = sd::ScriptText(L"C:\\Program Files\\Prod\\kvUninstall.exe", L"");
-  const std::string expected =
-      "@ echo off\r\ntaskkill /im kvUninstall.exe /f\r\n"
-      "del \"C:\\Program Files\\Prod\\kvUninstall.exe\"\r\ndel %0";
-  EXPECT_EQ(expected, Bytes(text, kChinese));
-  EXPECT_EQ(expected, Bytes(text, kWestern));
-  EXPECT_EQ(4u, kvtest::Lines(expected).size());
-}
-
-TEST(SelfDeleteScript, FolderTemplateExactBytes) {
-  const std::wstring text =
-      sd::ScriptText(L"C:\\Program Files\\Prod\\kvUninstall.exe", L"C:\\Program Files\\Prod\\");
-  const std::string expected =
-      "@ echo off\r\ntaskkill /im kvUninstall.exe /f\r\n"
-      "del \"C:\\Program Files\\Prod\\kvUninstall.exe\"\r\n"
-      "rd /S /Q \"C:\\Program Files\\Prod\\\"\r\ndel %0";
-  EXPECT_EQ(expected, Bytes(text, kChinese));
-  const std::vector<std::string> lines = kvtest::Lines(expected);
-  ASSERT_EQ(5u, lines.size());
-  EXPECT_EQ("rd /S /Q \"C:\\Program Files\\Prod\\\"", lines[3]);
-}
-
-TEST(SelfDeleteScript, OtherProgramNameKeepsTheFixedImageName) {
+TEST(SelfDeleteScript, TemplatesExactBytes) {
+  const std::wstring exe = L"C:\\Program Files\\Prod\\kvUninstall.exe";
+  const std::string head = "@ echo off\r\ntaskkill /im kvUninstall.exe /f\r\n"
+                           "del \"C:\\Program Files\\Prod\\kvUninstall.exe\"\r\n";
+  for (UINT cp : {kChinese, kWestern}) {
+    EXPECT_EQ(head + "del %0", Bytes(sd::ScriptText(exe, L""), cp));
+    EXPECT_EQ(head + "rd /S /Q \"C:\\Program Files\\Prod\\\"\r\ndel %0",
+              Bytes(sd::ScriptText(exe, L"C:\\Program Files\\Prod\\"), cp));
+  }
+  // Another program name keeps the fixed image name.
   const std::wstring text = sd::ScriptText(L"D:\\x\\Prod Uninstall.exe", L"");
   EXPECT_NE(std::wstring::npos, text.find(L"taskkill /im kvUninstall.exe /f\r\n"));
   EXPECT_NE(std::wstring::npos, text.find(L"del \"D:\\x\\Prod Uninstall.exe\"\r\n"));
 }
 
-TEST(SelfDeleteScript, ChineseCodePageBytes) {
+TEST(SelfDeleteScript, CodePageBytesWithoutStandIns) {
   EXPECT_EQ("del \"C:\\\xB2\xE2\xCA\xD4\\\"", Bytes(L"del \"C:\\\u6D4B\u8BD5\\\"", kChinese));
+  EXPECT_EQ("C:\\Caf\xE9\\Stra\xDF" "e", Bytes(L"C:\\Caf\u00E9\\Stra\u00DF" L"e", kWestern));
   std::string out = "unchanged";
   EXPECT_FALSE(sd::ToCodePage(L"C:\\\u6D4B\u8BD5", kWestern, &out));
   EXPECT_EQ("unchanged", out);
-  // Hangul has no place in code page 936.
-  EXPECT_FALSE(sd::ToCodePage(L"C:\\\uD55C", kChinese, &out));
-}
-
-TEST(SelfDeleteScript, WesternCodePageBytes) {
-  EXPECT_EQ("C:\\Caf\xE9\\Stra\xDF" "e", Bytes(L"C:\\Caf\u00E9\\Stra\u00DF" L"e", kWestern));
-  std::string out;
+  EXPECT_FALSE(sd::ToCodePage(L"C:\\\uD55C", kChinese, &out));  // Hangul: not in 936
   EXPECT_FALSE(sd::ToCodePage(L"Stra\u00DF" L"e", kChinese, &out));
   // No best-fit stand-in: a macron a would silently become a plain a and name another file.
   EXPECT_FALSE(sd::ToCodePage(L"C:\\\u0101", kWestern, &out));
-}
-
-TEST(SelfDeleteScript, ThreadCodePageIsTheLocales) {
+  // The thread's code page is the locale's.
   const std::wstring text = L"C:\\\u6D4B\u8BD5\\Caf\u00E9";
   std::string thread_bytes, acp_bytes;
-  const bool thread_ok = sd::ToCodePage(text, CP_THREAD_ACP, &thread_bytes);
-  const bool acp_ok = sd::ToCodePage(text, ::GetACP(), &acp_bytes);
-  std::printf("thread code page test under ANSI code page %u\n", ::GetACP());
-  EXPECT_EQ(acp_ok, thread_ok);
+  EXPECT_EQ(sd::ToCodePage(text, ::GetACP(), &acp_bytes),
+            sd::ToCodePage(text, CP_THREAD_ACP, &thread_bytes)) << "under code page " << ::GetACP();
   EXPECT_EQ(acp_bytes, thread_bytes);
 }
 
@@ -119,7 +90,7 @@ TEST(SelfDeleteScript, SpellablePathFallsBackToTheShortName) {
   }
 }
 
-TEST(SelfDeleteScript, FolderTemplateOnlyForOrdinaryExistingFolders) {
+TEST(SelfDeleteScript, FolderTemplateOnlyForOrdinaryFoldersTextModeFile) {
   const std::wstring dir = kvtest::FreshDir(L"sd_choice");
   EXPECT_EQ(dir, sd::FolderToRemove(dir));
   EXPECT_EQ(L"", sd::FolderToRemove(L""));
@@ -127,10 +98,7 @@ TEST(SelfDeleteScript, FolderTemplateOnlyForOrdinaryExistingFolders) {
   for (const wchar_t* protected_dir : {L"C:\\", L"c:", L"C:\\windows\\", L"C:\\windows\\system32",
                                        L"C:\\Program Files\\", L"C:\\ProgramData\\", L"C:\\users\\"})
     EXPECT_EQ(L"", sd::FolderToRemove(protected_dir)) << kvtest::Utf8(protected_dir);
-}
-
-TEST(SelfDeleteScript, TextModeDoublesCarriageReturns) {
-  const std::wstring dir = kvtest::FreshDir(L"sd_textmode");
+  // The script file is opened in text mode, which doubles carriage returns.
   const std::string path = kvtest::Utf8(dir) + "script.bat";
   const std::string bytes = "@ echo off\r\ndel %0";
   {
@@ -139,19 +107,11 @@ TEST(SelfDeleteScript, TextModeDoublesCarriageReturns) {
     EXPECT_TRUE(sd::WriteScript(file, bytes));
     std::fclose(file);
   }
-  std::ifstream in(path, std::ios::binary);
-  const std::string disk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ("@ echo off\r\r\ndel %0", disk);
+  EXPECT_EQ("@ echo off\r\r\ndel %0", kvtest::ReadAll(dir + L"script.bat"));
   EXPECT_EQ(nullptr, sd::OpenScript("C:\\kvtest\\sd_no_such_folder\\x.bat"));
 }
 
 // ---- the hand-over in real processes ----
-
-template <size_t N>
-void Put(wchar_t (&slot)[N], const std::wstring& text) {
-  std::memset(slot, 0, sizeof(slot));
-  std::memcpy(slot, text.data(), text.size() * sizeof(wchar_t));
-}
 
 struct Installed {
   std::wstring dir, exe, marker;
@@ -166,20 +126,10 @@ Installed Install(const std::wstring& name, const std::wstring& install_dir,
   EXPECT_TRUE(kvtest::CopyProgram(kProbe, in.exe));
   WriteText(in.dir + L"data\\payload.bin", "x");
   UninstallRecord header = {};
-  Put(header.installDir, install_dir);
+  kvtest::Put(header.installDir, install_dir);
   EXPECT_EQ(1, WriteUninstallRecord((in.dir + L"kvUninstall.dat").c_str(), &header, nullptr, 0,
                                     nullptr, 0));
   return in;
-}
-
-// Starts the probe and waits for it; DeleteSelf must have ended it with exit code 0.
-void RunToDeletion(const Installed& in, const std::wstring& args = L"") {
-  ::DeleteFileW(kScript);
-  const kvtest::ProcessResult r = kvtest::Run(L"\"" + in.exe + L"\" --marker \"" + in.marker +
-                                              L"\"" + args, in.dir, 60000);
-  ASSERT_FALSE(r.timed_out);
-  EXPECT_EQ(0u, r.exit_code) << r.output;
-  EXPECT_FALSE(Exists(in.marker)) << "DeleteSelf ran the program's exit handlers";
 }
 
 // The script runs beside us: give it time, generously.
@@ -192,41 +142,36 @@ bool GoneWithin(const std::wstring& path, DWORD ms = 30000) {
   return true;
 }
 
+// Starts the probe: DeleteSelf must end it with exit code 0, skipping the exit handlers; then
+// the program, the script and what else is named go.
+void RunToDeletion(const Installed& in, std::initializer_list<std::wstring> also_gone = {}) {
+  ::DeleteFileW(kScript);
+  const kvtest::ProcessResult r =
+      kvtest::Run(L"\"" + in.exe + L"\" --marker \"" + in.marker + L"\"", in.dir, 60000);
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(0u, r.exit_code) << r.output;
+  EXPECT_FALSE(Exists(in.marker)) << "DeleteSelf ran the program's exit handlers";
+  EXPECT_TRUE(GoneWithin(in.exe));
+  for (const std::wstring& path : also_gone) EXPECT_TRUE(GoneWithin(path)) << kvtest::Utf8(path);
+  EXPECT_TRUE(GoneWithin(kScript));
+}
+
 TEST(SelfDelete, FolderModeRemovesProgramFolderAndScript) {
-  const std::wstring dir = L"C:\\kvtest\\self delete folder\\";
-  Installed in = Install(L"self delete folder", dir);
-  RunToDeletion(in);
-  EXPECT_TRUE(GoneWithin(in.exe));
-  EXPECT_TRUE(GoneWithin(dir));
-  EXPECT_TRUE(GoneWithin(kScript));
+  RunToDeletion(Install(L"self delete folder", L"C:\\kvtest\\self delete folder\\"),
+                {L"C:\\kvtest\\self delete folder\\"});
 }
 
-TEST(SelfDelete, ListModeRemovesOnlyTheProgram) {
-  Installed in = Install(L"self delete list", L"");
-  RunToDeletion(in);
-  EXPECT_TRUE(GoneWithin(in.exe));
-  EXPECT_TRUE(GoneWithin(kScript));
-  EXPECT_TRUE(Exists(in.dir + L"kvUninstall.dat"));
-  EXPECT_TRUE(Exists(in.dir + L"data\\payload.bin"));
-}
-
-TEST(SelfDelete, OtherProgramNameIsDeletedToo) {
-  Installed in = Install(L"self delete renamed", L"", L"Prod Uninstall.exe");
-  RunToDeletion(in);
-  EXPECT_TRUE(GoneWithin(in.exe));
-  EXPECT_TRUE(GoneWithin(kScript));
-}
-
-// A record naming a system folder gets the program-only script: the folder and its files stay.
-TEST(SelfDelete, ProtectedInstallDirIsNeverRemoved) {
+// List mode, another program name and a record naming a system folder: the program-only script.
+TEST(SelfDelete, ProgramOnlyScriptLeavesTheFolder) {
   const std::wstring canary = L"C:\\ProgramData\\kv_self_delete_canary.txt";
   WriteText(canary, "must stay");
-  Installed in = Install(L"self delete protected", L"C:\\ProgramData\\");
+  const Installed in = Install(L"self delete list", L"");
   RunToDeletion(in);
-  EXPECT_TRUE(GoneWithin(in.exe));
-  EXPECT_TRUE(GoneWithin(kScript));
+  EXPECT_TRUE(Exists(in.dir + L"kvUninstall.dat"));
+  EXPECT_TRUE(Exists(in.dir + L"data\\payload.bin"));
+  RunToDeletion(Install(L"self delete renamed", L"", L"Prod Uninstall.exe"));
+  RunToDeletion(Install(L"self delete protected", L"C:\\ProgramData\\"));
   EXPECT_TRUE(Exists(canary));
-  EXPECT_TRUE(Exists(L"C:\\ProgramData"));
   ::DeleteFileW(canary.c_str());
 }
 
@@ -234,7 +179,7 @@ TEST(SelfDelete, ProtectedInstallDirIsNeverRemoved) {
 TEST(SelfDelete, FolderNameOutsideTheCodePage) {
   const std::wstring name = ::GetACP() == kChinese ? L"self delete \uD55C\uAE00" : L"self delete \u5378\u8F7D";
   const std::wstring dir = L"C:\\kvtest\\" + name + L"\\";
-  Installed in = Install(name, dir);
+  const Installed in = Install(name, dir);
   std::string ignored;
   ASSERT_FALSE(sd::ToCodePage(dir, ::GetACP(), &ignored));
   if (PlatformShortName(dir).empty()) {
@@ -242,15 +187,12 @@ TEST(SelfDelete, FolderNameOutsideTheCodePage) {
     kvtest::RemoveTree(dir);
     GTEST_SKIP();
   }
-  RunToDeletion(in);
-  EXPECT_TRUE(GoneWithin(in.exe));
-  EXPECT_TRUE(GoneWithin(dir));
-  EXPECT_TRUE(GoneWithin(kScript));
+  RunToDeletion(in, {dir});
 }
 
 // With no way to create the script DeleteSelf returns and the program stays.
 TEST(SelfDelete, NoScriptNoExit) {
-  Installed in = Install(L"self delete blocked", L"");
+  const Installed in = Install(L"self delete blocked", L"");
   ::DeleteFileW(kScript);
   ASSERT_TRUE(::CreateDirectoryW(kScript, nullptr));  // a folder where the script would go
   const kvtest::ProcessResult r =

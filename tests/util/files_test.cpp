@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/test_support.h"
+#include "tests/support/install_support.h"
+#include "util/handles.h"
 #include "util/system.h"
 
 namespace {
@@ -27,42 +28,30 @@ TEST(ModuleFolder, OfALoadedModuleOrOfTheProgram) {
   EXPECT_STREQ(L"", tiny) << "a folder that does not fit is not cut";
 }
 
-TEST(WholeFile, WriteThenRead) {
-  const std::wstring path = kvtest::FreshDir(L"files_rw") + L"data.bin";
+TEST(WholeFile, WriteReadRoomAndMissing) {
+  const std::wstring dir = kvtest::FreshDir(L"files_rw"), path = dir + L"data.bin";
   const char data[] = "line one\r\nline two\n\0after zero";
   ASSERT_EQ(1, KvWriteFile(path.c_str(), data, sizeof(data)));
-  char back[64] = {};
+  char back[64];
+  std::memset(back, 'z', sizeof(back));
   DWORD length = sizeof(back);
   ASSERT_EQ(1, KvReadFile(path.c_str(), back, &length));
   ASSERT_EQ(sizeof(data), length) << "binary: no newline translation";
   EXPECT_EQ(0, std::memcmp(data, back, sizeof(data)));
-  // Writing again truncates.
-  ASSERT_EQ(1, KvWriteFile(path.c_str(), "xy", 2));
+  length = 10;  // the read stops at the room
+  std::memset(back, 'z', sizeof(back));
+  ASSERT_EQ(1, KvReadFile(path.c_str(), back, &length));
+  EXPECT_EQ(10u, length);
+  EXPECT_EQ('z', back[10]);
+  ASSERT_EQ(1, KvWriteFile(path.c_str(), "xy", 2));  // writing again truncates
   length = sizeof(back);
   ASSERT_EQ(1, KvReadFile(path.c_str(), back, &length));
   EXPECT_EQ(2u, length);
-}
-
-TEST(WholeFile, ReadStopsAtTheRoom) {
-  const std::wstring path = kvtest::FreshDir(L"files_room") + L"data.bin";
-  kvtest::WriteText(path, std::string(100, 'a'));
-  char back[40];
-  std::memset(back, 'z', sizeof(back));
-  DWORD length = 30;
-  ASSERT_EQ(1, KvReadFile(path.c_str(), back, &length));
-  EXPECT_EQ(30u, length);
-  EXPECT_EQ('z', back[30]);
-}
-
-TEST(WholeFile, MissingFileOrFolder) {
-  const std::wstring dir = kvtest::FreshDir(L"files_missing");
-  char back[4];
-  DWORD length = sizeof(back);
   EXPECT_EQ(0, KvReadFile((dir + L"absent.bin").c_str(), back, &length));
   EXPECT_EQ(0, KvWriteFile((dir + L"no\\such\\folder.bin").c_str(), "x", 1));
 }
 
-TEST(FileFacts, IsDirAndSize) {
+TEST(FileFacts, IsDirSizeAndLocalTimes) {
   const std::wstring dir = kvtest::FreshDir(L"files_facts");
   kvtest::WriteText(dir + L"f.txt", std::string(12345, 'q'));
   EXPECT_EQ(1, isDir(dir.c_str()));
@@ -71,34 +60,23 @@ TEST(FileFacts, IsDirAndSize) {
   EXPECT_EQ(0, isDir(nullptr));
   EXPECT_EQ(12345, FileSize((dir + L"f.txt").c_str()));
   EXPECT_EQ(0, FileSize((dir + L"absent").c_str()));
-}
-
-TEST(FileFacts, TimesAreLocalCalendarTimes) {
-  const std::wstring path = kvtest::FreshDir(L"files_time") + L"t.txt";
-  kvtest::WriteText(path, "t");
-  SYSTEMTIME utc = {};
-  utc.wYear = 2020;
-  utc.wMonth = 2;
-  utc.wDay = 29;
-  utc.wHour = 13;
-  utc.wMinute = 14;
-  utc.wSecond = 15;
+  // Times are local calendar times.
+  const std::wstring path = dir + L"f.txt";
+  const SYSTEMTIME utc = {2020, 2, 0, 29, 13, 14, 15, 0};
   FILETIME ft = {};
   ASSERT_TRUE(::SystemTimeToFileTime(&utc, &ft));
-  HANDLE file = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  ASSERT_TRUE(::SetFileTime(file, nullptr, nullptr, &ft));
-  ::CloseHandle(file);
-  SYSTEMTIME written = {}, created = {};
+  {
+    kv::UniqueHandleKernel file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+                                              nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(::SetFileTime(file.get(), nullptr, nullptr, &ft));
+  }
+  SYSTEMTIME written = {}, created = {}, want = {};
   ASSERT_EQ(1, FileTime(path.c_str(), &created, &written, nullptr));
-  SYSTEMTIME want = {};
   ASSERT_TRUE(::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &want));
-  EXPECT_EQ(want.wYear, written.wYear);
-  EXPECT_EQ(want.wMonth, written.wMonth);
-  EXPECT_EQ(want.wDay, written.wDay);
-  EXPECT_EQ(want.wHour, written.wHour);
-  EXPECT_EQ(want.wMinute, written.wMinute);
-  EXPECT_EQ(want.wSecond, written.wSecond);
+  auto fields = [](const SYSTEMTIME& t) {
+    return std::vector<WORD>{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+  };
+  EXPECT_EQ(fields(want), fields(written));
   SYSTEMTIME now = {};
   ::GetLocalTime(&now);
   if (created.wYear == written.wYear && created.wDay == written.wDay && created.wHour == written.wHour) {
@@ -110,19 +88,15 @@ TEST(FileFacts, TimesAreLocalCalendarTimes) {
   EXPECT_EQ(0, FileTime(nullptr, nullptr, nullptr, nullptr));
 }
 
-TEST(FileVersion, ProgramWithAVersionBlock) {
+TEST(FileVersion, OfAProgramOrNothing) {
   wchar_t version[64] = L"garbage";
   ASSERT_EQ(1, GetFileVer((kvtest::BinDir() + L"instance_probe.exe").c_str(), version, 64));
   EXPECT_STREQ(L"3.14.15.65000", version);
-}
-
-TEST(FileVersion, NoVersionBlockOrNoFile) {
-  wchar_t version[64] = L"garbage";
-  EXPECT_EQ(0, GetFileVer((kvtest::BinDir() + L"log_probe.exe").c_str(), version, 64));
-  EXPECT_STREQ(L"", version);
-  wcscpy(version, L"garbage");
-  EXPECT_EQ(0, GetFileVer(L"C:\\kvtest\\absent.exe", version, 64));
-  EXPECT_STREQ(L"", version);
+  for (const std::wstring& path : {kvtest::BinDir() + L"log_probe.exe", std::wstring(L"C:\\kvtest\\absent.exe")}) {
+    wcscpy(version, L"garbage");  // no version block, no file
+    EXPECT_EQ(0, GetFileVer(path.c_str(), version, 64));
+    EXPECT_STREQ(L"", version);
+  }
   wchar_t tiny[5] = L"abcd";
   EXPECT_EQ(1, GetFileVer((kvtest::BinDir() + L"instance_probe.exe").c_str(), tiny, 5));
   EXPECT_STREQ(L"", tiny) << "a version that does not fit is not cut";
@@ -152,34 +126,23 @@ struct SizeCase {
   const wchar_t* text;
 };
 
-TEST(SizeText, FromNumber) {
+TEST(SizeText, FromAndToNumber) {
   const SizeCase cases[] = {
-      {0, L"0 B"},
-      {1024, L"1024 B"},
-      {1025, L"1.00 KB"},
-      {1536, L"1.50 KB"},
-      {1048576, L"1024.00 KB"},
-      {1048577, L"1.00 MB"},
-      {1073741824, L"1024.00 MB"},
-      {1073741825, L"1.00 GB"},
-      {5LL * 1073741824 + 536870912, L"5.50 GB"},
-      {-5, L"-5 B"},
-      {-5000000000LL, L"-705032704 B"},
-  };
+      {0, L"0 B"},        {1024, L"1024 B"},        {1025, L"1.00 KB"},          {1536, L"1.50 KB"},
+      {1048576, L"1024.00 KB"},   {1048577, L"1.00 MB"},   {1073741824, L"1024.00 MB"},
+      {1073741825, L"1.00 GB"},   {5LL * 1073741824 + 536870912, L"5.50 GB"},   {-5, L"-5 B"},
+      {-5000000000LL, L"-705032704 B"}};
   for (const SizeCase& c : cases) {
     wchar_t text[32] = L"garbage";
     IntToStrSize(c.size, text, 32);
     EXPECT_STREQ(c.text, text) << c.size;
   }
-}
-
-TEST(SizeText, ToNumber) {
-  const SizeCase cases[] = {
+  const SizeCase back[] = {
       {3221225472LL, L"3 GB"}, {20480, L"20 KB"},     {2097152, L"2 MB"}, {2097152, L"2 mb"},
       {0, L"MB 2"},            {0, L"500 B"},         {0, L"5GB"},        {1073741824, L"1.5 GB"},
       {0, L""},                {-1024, L"-1 KB"},     {1048576, L"1 MBK"}, {1073741824, L"1 KMG"},
   };
-  for (const SizeCase& c : cases) EXPECT_EQ(c.size, StrToIntSize(c.text)) << kvtest::Utf8(c.text);
+  for (const SizeCase& c : back) EXPECT_EQ(c.size, StrToIntSize(c.text)) << kvtest::Utf8(c.text);
   EXPECT_EQ(0, StrToIntSize(nullptr));
 }
 
@@ -209,32 +172,37 @@ class Installed : public ::testing::Test {
  protected:
   void TearDown() override {
     for (const auto& [root, view, key] : made_) {
-      HKEY list = nullptr;
-      if (::RegOpenKeyExW(root, kUninstall, 0, KEY_ALL_ACCESS | view, &list) == ERROR_SUCCESS) {
-        ::RegDeleteTreeW(list, key.c_str());
-        ::RegDeleteKeyW(list, key.c_str());
-        ::RegCloseKey(list);
-      }
+      kv::UniqueKey list;
+      if (::RegOpenKeyExW(root, kUninstall, 0, KEY_ALL_ACCESS | view, list.put()) == ERROR_SUCCESS)
+        kvtest::DeleteKeyTree(list.get(), key);
     }
   }
   // An entry with a display name and, when version is given, a display version.
-  void Add(HKEY root, REGSAM view, const std::wstring& display, const wchar_t* version) {
+  void Add(HKEY root, REGSAM view, const wchar_t* display, const std::wstring& version = L"-") {
     const std::wstring key = L"kvtest_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
                              std::to_wstring(made_.size());
-    HKEY entry = nullptr;
+    kv::UniqueKey entry;
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(root, (kUninstall + key).c_str(), 0, nullptr, 0,
-                                               KEY_ALL_ACCESS | view, nullptr, &entry, nullptr));
-    ::RegSetValueExW(entry, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(display.c_str()),
-                     static_cast<DWORD>((display.size() + 1) * 2));
-    if (version)
-      ::RegSetValueExW(entry, L"DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                       static_cast<DWORD>((std::wcslen(version) + 1) * 2));
-    ::RegCloseKey(entry);
+                                               KEY_ALL_ACCESS | view, nullptr, entry.put(), nullptr));
     made_.push_back({root, view, key});
+    const std::wstring name = Name(display);
+    ::RegSetValueExW(entry.get(), L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                     static_cast<DWORD>((name.size() + 1) * 2));
+    if (version != L"-")
+      ::RegSetValueExW(entry.get(), L"DisplayVersion", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(version.c_str()), static_cast<DWORD>((version.size() + 1) * 2));
   }
-  std::wstring Prefix(const wchar_t* what) const {
+  static std::wstring Name(const std::wstring& what) {
     return L"KvTest " + std::to_wstring(::GetCurrentProcessId()) + L" " + what;
   }
+  static int Check(const wchar_t* what) { return CheckInstalled(Name(what).c_str()); }
+  // GetSoftVer's answer and version text.
+  static std::pair<int, std::wstring> Version(const wchar_t* what) {
+    wchar_t version[50] = L"garbage";
+    const int rc = GetSoftVer(Name(what).c_str(), version, 50);
+    return {rc, version};
+  }
+  using V = std::pair<int, std::wstring>;
   struct Made {
     HKEY root;
     REGSAM view;
@@ -243,67 +211,42 @@ class Installed : public ::testing::Test {
   std::vector<Made> made_;
 };
 
-TEST_F(Installed, PrefixOfADisplayName) {
-  Add(HKEY_CURRENT_USER, 0, Prefix(L"Product 栎禾 Suite"), L"2.5.1");
-  EXPECT_EQ(1, CheckInstalled(Prefix(L"Product").c_str()));
-  EXPECT_EQ(1, CheckInstalled(Prefix(L"Product 栎禾 Suite").c_str()));
-  EXPECT_EQ(0, CheckInstalled(Prefix(L"product").c_str())) << "case matters";
-  EXPECT_EQ(0, CheckInstalled(Prefix(L"Product 栎禾 Suite 2").c_str()));
-  wchar_t version[50] = L"garbage";
-  EXPECT_EQ(1, GetSoftVer(Prefix(L"Product").c_str(), version, 50));
-  EXPECT_STREQ(L"2.5.1", version);
-  EXPECT_EQ(0, GetSoftVer(Prefix(L"Other").c_str(), version, 50));
-}
-
-TEST_F(Installed, EntryWithoutVersion) {
-  Add(HKEY_LOCAL_MACHINE, 0, Prefix(L"Bare"), nullptr);
-  wchar_t version[50] = L"garbage";
-  EXPECT_EQ(1, GetSoftVer(Prefix(L"Bare").c_str(), version, 50));
-  EXPECT_STREQ(L"", version);
-}
-
-TEST_F(Installed, LongNamesAndVersionsAreNotRead) {
-  // 150 characters of display name do not fit the 300 bytes read.
-  Add(HKEY_CURRENT_USER, 0, Prefix(L"Long ") + std::wstring(150, L'n'), L"1.0");
-  EXPECT_EQ(0, CheckInstalled(Prefix(L"Long").c_str()));
-  Add(HKEY_CURRENT_USER, 0, Prefix(L"Wordy"), std::wstring(60, L'9').c_str());
-  wchar_t version[50] = L"garbage";
-  EXPECT_EQ(1, GetSoftVer(Prefix(L"Wordy").c_str(), version, 50));
-  EXPECT_STREQ(L"", version) << "a version of 50 or more characters is not read";
-}
-
-TEST_F(Installed, MachineBeforeUser) {
-  Add(HKEY_CURRENT_USER, 0, Prefix(L"Both"), L"user");
-  Add(HKEY_LOCAL_MACHINE, 0, Prefix(L"Both"), L"machine");
-  wchar_t version[50] = {};
-  EXPECT_EQ(1, GetSoftVer(Prefix(L"Both").c_str(), version, 50));
-  EXPECT_STREQ(L"machine", version);
+TEST_F(Installed, PrefixesVersionsAndOrder) {
+  Add(HKEY_CURRENT_USER, 0, L"Product 栎禾 Suite", L"2.5.1");
+  EXPECT_EQ(1, Check(L"Product"));
+  EXPECT_EQ(1, Check(L"Product 栎禾 Suite"));
+  EXPECT_EQ(0, Check(L"product")) << "case matters";
+  EXPECT_EQ(0, Check(L"Product 栎禾 Suite 2"));
+  EXPECT_EQ(V(1, L"2.5.1"), Version(L"Product"));
+  EXPECT_EQ(0, Version(L"Other").first);
+  Add(HKEY_LOCAL_MACHINE, 0, L"Bare");
+  EXPECT_EQ(V(1, L""), Version(L"Bare"));
+  // 150 characters of display name do not fit the 300 bytes read; nor 60 of version the 50.
+  Add(HKEY_CURRENT_USER, 0, (L"Long " + std::wstring(150, L'n')).c_str(), L"1.0");
+  EXPECT_EQ(0, Check(L"Long"));
+  Add(HKEY_CURRENT_USER, 0, L"Wordy", std::wstring(60, L'9'));
+  EXPECT_EQ(V(1, L""), Version(L"Wordy"));
+  Add(HKEY_CURRENT_USER, 0, L"Both", L"user");
+  Add(HKEY_LOCAL_MACHINE, 0, L"Both", L"machine");
+  EXPECT_EQ(V(1, L"machine"), Version(L"Both"));  // the machine before the user
 }
 
 TEST_F(Installed, ViewsInTheirOrder) {
-  const char* expect = std::getenv("KV_EXPECT_WOW64");
-  if (expect) {
-    ASSERT_EQ(std::atoi(expect), isWow64());
-  }
+  if (const char* expect = std::getenv("KV_EXPECT_WOW64")) { ASSERT_EQ(std::atoi(expect), isWow64()); }
+  Add(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, L"Sixty", L"64");
   if (!isWow64()) {
     std::printf("SKIPPED: one registry view outside WOW64\n");
-    Add(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, Prefix(L"Sixty"), L"64");
-    EXPECT_EQ(1, CheckInstalled(Prefix(L"Sixty").c_str()));
+    EXPECT_EQ(1, Check(L"Sixty"));
     return;
   }
   // Only in the 64-bit view of the machine: found after the two default-view searches failed.
-  Add(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, Prefix(L"Sixty"), L"64");
-  wchar_t version[50] = {};
-  EXPECT_EQ(1, GetSoftVer(Prefix(L"Sixty").c_str(), version, 50));
-  EXPECT_STREQ(L"64", version);
+  EXPECT_EQ(V(1, L"64"), Version(L"Sixty"));
   // The user's entry in the default view comes before the machine's 64-bit one.
-  Add(HKEY_CURRENT_USER, 0, Prefix(L"Sixty"), L"user");
-  EXPECT_EQ(1, GetSoftVer(Prefix(L"Sixty").c_str(), version, 50));
-  EXPECT_STREQ(L"user", version);
+  Add(HKEY_CURRENT_USER, 0, L"Sixty", L"user");
+  EXPECT_EQ(V(1, L"user"), Version(L"Sixty"));
   // And the machine's 32-bit view before both.
-  Add(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, Prefix(L"Sixty"), L"32");
-  EXPECT_EQ(1, GetSoftVer(Prefix(L"Sixty").c_str(), version, 50));
-  EXPECT_STREQ(L"32", version);
+  Add(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, L"Sixty", L"32");
+  EXPECT_EQ(V(1, L"32"), Version(L"Sixty"));
 }
 
 }  // namespace

@@ -9,23 +9,19 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
-#include <fstream>
-#include <filesystem>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "tests/support/test_support.h"
+#include "tests/support/install_support.h"
 #include "util/handles.h"
 
 namespace {
 
-struct OsRow {
-  DWORD platform, major, minor;
-  const wchar_t* name;
-};
-
 TEST(OsName, EveryRowOfTheTable) {
+  struct OsRow {
+    DWORD platform, major, minor;
+    const wchar_t* name;
+  };
   constexpr DWORD nt = VER_PLATFORM_WIN32_NT, w9x = VER_PLATFORM_WIN32_WINDOWS;
   const OsRow rows[] = {
       {nt, 5, 0, L"Win2000"}, {nt, 5, 1, L"XP"},    {nt, 5, 2, L"XP"},     {nt, 6, 0, L"Vista"},
@@ -59,22 +55,12 @@ TEST(OsName, RunningSystem) {
   EXPECT_EQ(nt && v.dwMajorVersion > 5 && v.dwMinorVersion > 1 ? 1 : 0, isWin8());
 }
 
-int ExpectedWow64() {
-  const char* expect = std::getenv("KV_EXPECT_WOW64");
-  return expect ? std::atoi(expect) : -1;
-}
-
-TEST(SystemView, Wow64MatchesThePrefix) {
-  const int expected = ExpectedWow64();
-  if (expected < 0) {
-    std::printf("SKIPPED: KV_EXPECT_WOW64 not set; isWow64 gives %d\n", isWow64());
-    GTEST_SKIP();
-  }
-  EXPECT_EQ(expected, isWow64());
-}
-
 // Under WOW64 a 32-bit process that names System32 reaches SysWOW64 until redirection is off.
-TEST(SystemView, FsRedirection) {
+TEST(SystemView, Wow64AndFsRedirection) {
+  if (const char* expect = std::getenv("KV_EXPECT_WOW64"))
+    EXPECT_EQ(std::atoi(expect), isWow64()) << "the prefix's kind";
+  else
+    std::printf("SKIPPED: KV_EXPECT_WOW64 not set; isWow64 gives %d\n", isWow64());
   wchar_t windows[MAX_PATH] = {};
   ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
   const std::wstring name = L"kvtest_redirect_" + std::to_wstring(::GetCurrentProcessId()) + L".txt";
@@ -88,34 +74,32 @@ TEST(SystemView, FsRedirection) {
   const bool seen_again = kvtest::Exists(system32);
   const bool in_syswow64 = kvtest::Exists(std::wstring(windows) + L"\\SysWOW64\\" + name);
   ::DeleteFileW(system32.c_str());
+  EXPECT_TRUE(seen_again);
   if (!isWow64()) {
     std::printf("SKIPPED: no redirection outside WOW64; only checking that nothing changes\n");
     EXPECT_EQ(reinterpret_cast<PVOID>(0x1234), saved);
     EXPECT_TRUE(seen_without_redirection);
-    EXPECT_TRUE(seen_again);
     return;
   }
   EXPECT_TRUE(in_syswow64) << "the 32-bit program's System32 is SysWOW64";
   EXPECT_FALSE(seen_without_redirection) << "System32 itself must be reached with redirection off";
-  EXPECT_TRUE(seen_again);
 }
 
 // Attributes of a privilege in this process's token; -1 when the token does not hold it.
 long PrivilegeAttributes(const wchar_t* privilege) {
   LUID luid = {};
-  if (!::LookupPrivilegeValueW(nullptr, privilege, &luid)) return -2;
   kv::UniqueHandleKernel token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return -2;
   DWORD size = 0;
+  if (!::LookupPrivilegeValueW(nullptr, privilege, &luid) ||
+      !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
+    return -2;
   ::GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
   std::vector<BYTE> buffer(size);
   if (!::GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size)) return -2;
-  const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
-  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-    const LUID& l = privileges->Privileges[i].Luid;
-    if (l.LowPart == luid.LowPart && l.HighPart == luid.HighPart)
-      return static_cast<long>(privileges->Privileges[i].Attributes);
-  }
+  const auto* held = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+  for (DWORD i = 0; i < held->PrivilegeCount; ++i)
+    if (std::memcmp(&held->Privileges[i].Luid, &luid, sizeof(luid)) == 0)
+      return static_cast<long>(held->Privileges[i].Attributes);
   return -1;
 }
 
@@ -146,16 +130,11 @@ TEST(Uac, FollowsEnableLua) {
   DWORD old_type = 0, old_value = 0, old_size = sizeof(old_value);
   const bool had = ::RegQueryValueExW(key, L"EnableLUA", nullptr, &old_type,
                                       reinterpret_cast<BYTE*>(&old_value), &old_size) == ERROR_SUCCESS;
-  const bool modern = Reported().dwMajorVersion > 5;
-  auto set = [key](DWORD type, DWORD value) {
-    ::RegSetValueExW(key, L"EnableLUA", 0, type, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-  };
-  set(REG_DWORD, 1);
-  EXPECT_EQ(modern ? 1 : 0, isEnableUAC());
-  set(REG_DWORD, 0);
-  EXPECT_EQ(0, isEnableUAC());
-  set(REG_DWORD, 2);
-  EXPECT_EQ(0, isEnableUAC());
+  const int modern = Reported().dwMajorVersion > 5 ? 1 : 0;
+  for (const auto& [value, uac] : std::initializer_list<std::pair<DWORD, int>>{{1, modern}, {0, 0}, {2, 0}}) {
+    ::RegSetValueExW(key, L"EnableLUA", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    EXPECT_EQ(uac, isEnableUAC()) << value;
+  }
   ::RegDeleteValueW(key, L"EnableLUA");
   EXPECT_EQ(0, isEnableUAC());
   if (had)
@@ -188,20 +167,17 @@ class Probe {
   bool started() const { return static_cast<bool>(process_); }
   void Quit() { ::SetEvent(quit_.get()); }
   bool WaitExit(DWORD ms) { return ::WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
-  std::vector<std::string> Report() const {
-    std::ifstream in(std::filesystem::path(report_), std::ios::binary);
-    return kvtest::Lines(std::string(std::istreambuf_iterator<char>(in), {}));
+  bool Reported(const std::string& line) const {
+    const std::vector<std::string> lines = kvtest::Lines(kvtest::ReadAll(report_));
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
   // Waits until the report holds line; false after ms.
   bool WaitFor(const std::string& line, DWORD ms) const {
-    const DWORD start = ::GetTickCount();
-    while (::GetTickCount() - start < ms) {
-      for (const std::string& l : Report())
-        if (l == line) return true;
-      ::Sleep(20);
-    }
+    for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < ms; ::Sleep(20))
+      if (Reported(line)) return true;
     return false;
   }
+  std::vector<std::string> Report() const { return kvtest::Lines(kvtest::ReadAll(report_)); }
 
  private:
   static inline int count_ = 0;
@@ -209,83 +185,61 @@ class Probe {
   kv::UniqueHandleKernel quit_, process_;
 };
 
-std::wstring InstanceName(const char* test) {
-  return L"kvtest instance " + std::to_wstring(::GetCurrentProcessId()) + L" " +
-         std::wstring(test, test + std::strlen(test));
+std::wstring InstanceName(const wchar_t* test) {
+  return L"kvtest instance " + std::to_wstring(::GetCurrentProcessId()) + L" " + test;
 }
 
-bool Contains(const std::vector<std::string>& lines, const std::string& line) {
-  for (const std::string& l : lines)
-    if (l == line) return true;
+// The first instance started with a minimised window; false (test skipped) without a display.
+bool WindowShown(const Probe& first) {
+  EXPECT_TRUE(first.WaitFor("check 1", 15000)) << "the first process's own call gives 1";
+  if (first.WaitFor("window iconic 1", 5000)) return true;
+  std::printf("SKIPPED: the first process could not show a minimised window (no display?)\n");
   return false;
 }
 
 TEST(SingleInstance, FirstInThisProcessThenAgain) {
-  const std::wstring name = InstanceName("alone");
+  const std::wstring name = InstanceName(L"alone");
   EXPECT_EQ(1, CheckOneInstance(name.c_str(), nullptr));
-  // The mutex exists now, but no window carries the name.
-  EXPECT_EQ(1, CheckOneInstance(name.c_str(), L"hello"));
-}
-
-TEST(SingleInstance, SecondProcessFindsTheWindowAndTellsIt) {
-  const std::wstring name = InstanceName("window");
-  Probe first(name, true);
-  ASSERT_TRUE(first.started());
-  ASSERT_TRUE(first.WaitFor("check 1", 15000)) << "the first process's own call gives 1";
-  if (!first.WaitFor("window iconic 1", 5000)) {
-    std::printf("SKIPPED: the first process could not show a minimised window (no display?)\n");
-    GTEST_SKIP();
-  }
-  EXPECT_EQ(0, CheckOneInstance(name.c_str(), L"open 卸载 now"));
-  ASSERT_TRUE(first.WaitExit(10000)) << "the first process ends once told";
-  const std::vector<std::string> report = first.Report();
-  EXPECT_TRUE(Contains(report, "copydata 0 open 卸载 now (terminated)"));
-  EXPECT_TRUE(Contains(report, "iconic 0")) << "the window is restored";
-}
-
-TEST(SingleInstance, OneCharacterMessageIsNotSent) {
-  const std::wstring name = InstanceName("short");
-  Probe first(name, true);
+  EXPECT_EQ(1, CheckOneInstance(name.c_str(), L"hello"));  // the mutex exists, no window has the name
+  // A second process without a window goes on.
+  const std::wstring plain = InstanceName(L"plain");
+  Probe first(plain, false);
   ASSERT_TRUE(first.started());
   ASSERT_TRUE(first.WaitFor("check 1", 15000));
-  if (!first.WaitFor("window iconic 1", 5000)) {
-    std::printf("SKIPPED: the first process could not show a minimised window (no display?)\n");
-    GTEST_SKIP();
-  }
+  EXPECT_EQ(1, CheckOneInstance(plain.c_str(), L"hello"));
+}
+
+// A one-character message is not sent; a longer one reaches the window, which ends the first.
+TEST(SingleInstance, SecondProcessFindsTheWindowAndTellsIt) {
+  const std::wstring name = InstanceName(L"window");
+  Probe first(name, true);
+  ASSERT_TRUE(first.started());
+  if (!WindowShown(first)) GTEST_SKIP();
   EXPECT_EQ(0, CheckOneInstance(name.c_str(), L"x"));
   EXPECT_FALSE(first.WaitExit(1000)) << "no message arrived, so it is still waiting";
-  first.Quit();
-  ASSERT_TRUE(first.WaitExit(10000));
-  for (const std::string& line : first.Report()) EXPECT_NE(0u, line.rfind("copydata", 0)) << line;
+  EXPECT_EQ(0, CheckOneInstance(name.c_str(), L"open 卸载 now"));
+  ASSERT_TRUE(first.WaitExit(10000)) << "the first process ends once told";
+  std::vector<std::string> copydata;
+  for (const std::string& line : first.Report())
+    if (line.rfind("copydata", 0) == 0) copydata.push_back(line);
+  EXPECT_EQ(std::vector<std::string>{"copydata 0 open 卸载 now (terminated)"}, copydata);
+  EXPECT_TRUE(first.Reported("iconic 0")) << "the window is restored";
 }
 
-TEST(SingleInstance, SecondProcessWithoutWindowGoesOn) {
-  const std::wstring name = InstanceName("plain");
-  Probe first(name, false);
-  ASSERT_TRUE(first.started());
-  ASSERT_TRUE(first.WaitFor("check 1", 15000));
-  EXPECT_EQ(1, CheckOneInstance(name.c_str(), L"hello"));
-}
-
-TEST(Run, WaitsForTheProcessWhenAsked) {
-  const std::wstring report = kvtest::FreshDir(L"dorun_wait") + L"report.txt";
+TEST(Run, WaitsForTheProcessOnlyWhenAsked) {
   const std::wstring probe = kvtest::BinDir() + L"instance_probe.exe";
-  const DWORD start = ::GetTickCount();
+  std::wstring report = kvtest::FreshDir(L"dorun_wait") + L"report.txt";
+  DWORD start = ::GetTickCount();
   EXPECT_EQ(1, DoRun(probe.c_str(), (L"--sleep 800 \"" + report + L"\"").c_str(), 1, SW_HIDE));
-  const DWORD elapsed = ::GetTickCount() - start;
+  EXPECT_GE(::GetTickCount() - start, 700u);
   EXPECT_TRUE(kvtest::Exists(report)) << "the program has ended before DoRun returned";
-  EXPECT_GE(elapsed, 700u);
-}
 
-TEST(Run, DoesNotWaitOtherwise) {
-  const std::wstring report = kvtest::FreshDir(L"dorun_nowait") + L"report.txt";
-  const std::wstring probe = kvtest::BinDir() + L"instance_probe.exe";
-  const DWORD start = ::GetTickCount();
+  report = kvtest::FreshDir(L"dorun_nowait") + L"report.txt";
+  start = ::GetTickCount();
   EXPECT_EQ(1, DoRun(probe.c_str(), (L"--sleep 1500 \"" + report + L"\"").c_str(), 0, SW_HIDE));
   EXPECT_LT(::GetTickCount() - start, 1200u);
   EXPECT_FALSE(kvtest::Exists(report));
-  const DWORD wait_start = ::GetTickCount();
-  while (!kvtest::Exists(report) && ::GetTickCount() - wait_start < 15000) ::Sleep(50);
+  for (start = ::GetTickCount(); !kvtest::Exists(report) && ::GetTickCount() - start < 15000;) ::Sleep(50);
   EXPECT_TRUE(kvtest::Exists(report)) << "the program ran on its own";
 }
 
@@ -296,11 +250,8 @@ TEST(MachineFacts, CpuIdIsVendorAndFeatureWord) {
   ASSERT_GT(text.size(), 12u) << text;
   unsigned a = 0, b = 0, c = 0, d = 0;
   ASSERT_TRUE(__get_cpuid(0, &a, &b, &c, &d));
-  char vendor[13] = {};
-  std::memcpy(vendor, &b, 4);
-  std::memcpy(vendor + 4, &d, 4);
-  std::memcpy(vendor + 8, &c, 4);
-  EXPECT_EQ(vendor, text.substr(0, 12));
+  const unsigned vendor[] = {b, d, c};
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(vendor), 12), text.substr(0, 12));
   char* end = nullptr;
   const long features = std::strtol(text.c_str() + 12, &end, 10);
   EXPECT_EQ('\0', *end) << "only the number follows the vendor";
