@@ -121,6 +121,20 @@ int PlaceInflated(const BYTE* data, long length, char* buffer, int size) {
   return n;
 }
 
+// Inflates the first total bytes of buffer (gzip or zlib framing) over its start, cut to fit
+// with a terminator; false, and the buffer unchanged, when they do not inflate.
+bool InflateInto(char* buffer, int total, int size, int* length) {
+  BYTE* inflated = nullptr;
+  long inflated_length = 0;
+  if (CKvZlib::Instance().DecodeGZipBuffer(reinterpret_cast<const BYTE*>(buffer), total, &inflated,
+                                           &inflated_length) != S_OK ||
+      !inflated)
+    return false;
+  *length = PlaceInflated(inflated, inflated_length, buffer, size);
+  std::free(inflated);
+  return true;
+}
+
 // The request with the fixed headers added; null when it could not be opened.
 HINTERNET OpenRequest(HINTERNET connection, LPCWSTR verb, const UrlParts& parts, bool form) {
   LPCWSTR accept[] = {kAcceptAll, nullptr};
@@ -250,84 +264,59 @@ void CKvNet::SetProxyCredentials(HINTERNET connection) {
                        const_cast<wchar_t*>(password.c_str()), static_cast<DWORD>(password.size()));
 }
 
-int CKvNet::GetUrlInfo(LPCWSTR url, char* buffer, int size) {
-  m_nInfoLen = 0;
-  if (!url || !buffer || size <= 0) return 0;
+bool CKvNet::Exchange(LPCWSTR verb, LPCWSTR server, LPCWSTR path, bool form, const char* body,
+                      DWORD bodyLen, char* buffer, int size, int* total, bool* gzip) {
   Session s;
   s.internet.reset(OpenInternet(true));
   if (!s.internet) {
     Log(kLogInternetOpen);
-    return 0;
+    return false;
   }
-  const UrlParts parts = SplitForGet(url);
-  s.connection.reset(Connect(s.internet.get(), parts.server.c_str()));
+  s.connection.reset(Connect(s.internet.get(), server));
   if (!s.connection) {
     Log(kLogInternetConnect);
-    return 0;
+    return false;
   }
-  s.request.reset(OpenRequest(s.connection.get(), kVerbGet, parts, false));
+  s.request.reset(OpenRequest(s.connection.get(), verb, {server, path}, form));
   if (!s.request) {
     Log(kLogOpenRequest);
-    return 0;
+    return false;
   }
-  ::HttpSendRequestW(s.request.get(), nullptr, 0, nullptr, 0);  // the read decides the outcome
-  const bool gzip = isGzip(s.request.get()) != 0;
+  // The send's result is not the outcome: the read decides it.
+  ::HttpSendRequestW(s.request.get(), nullptr, 0, bodyLen ? const_cast<char*>(body) : nullptr,
+                     bodyLen);
+  *gzip = isGzip(s.request.get()) != 0;
+  return ReadBody(s.request.get(), buffer, size, total);
+}
 
+int CKvNet::GetUrlInfo(LPCWSTR url, char* buffer, int size) {
+  m_nInfoLen = 0;
+  if (!url || !buffer || size <= 0) return 0;
+  const UrlParts parts = SplitForGet(url);
   int total = 0;
-  if (!ReadBody(s.request.get(), buffer, size, &total)) return 0;
+  bool gzip = false;
+  if (!Exchange(kVerbGet, parts.server.c_str(), parts.path.c_str(), false, nullptr, 0, buffer, size,
+                &total, &gzip))
+    return 0;
   m_nInfoLen = total;
-  if (gzip) {
-    BYTE* inflated = nullptr;
-    long length = 0;
-    if (CKvZlib::Instance().DecodeGZipBuffer(reinterpret_cast<const BYTE*>(buffer), total,
-                                             &inflated, &length) == S_OK &&
-        inflated) {
-      m_nInfoLen = PlaceInflated(inflated, length, buffer, size);
-      std::free(inflated);
-    }
-  }
+  int inflated = 0;
+  if (gzip && InflateInto(buffer, total, size, &inflated)) m_nInfoLen = inflated;
   return 1;
 }
 
 int CKvNet::Post(LPCWSTR url, const char* data, int dataLen, char* buffer, int size) {
   if (!url || !buffer || size <= 0) return 0;
-  Session s;
-  s.internet.reset(OpenInternet(true));
-  if (!s.internet) {
-    Log(kLogInternetOpen);
-    return 0;
-  }
   const UrlParts parts = SplitForPost(url);
-  s.connection.reset(Connect(s.internet.get(), parts.server.c_str()));
-  if (!s.connection) {
-    Log(kLogInternetConnect);
-    return 0;
-  }
-  s.request.reset(OpenRequest(s.connection.get(), kVerbPost, parts, true));
-  if (!s.request) {
-    Log(kLogOpenRequest);
-    return 0;
-  }
   const DWORD body = data && dataLen > 0 ? static_cast<DWORD>(dataLen) : 0;
-  ::HttpSendRequestW(s.request.get(), nullptr, 0, body ? const_cast<char*>(data) : nullptr, body);
-  const bool gzip = isGzip(s.request.get()) != 0;
-
   int total = 0;
-  if (!ReadBody(s.request.get(), buffer, size, &total)) return 0;
+  bool gzip = false;
+  if (!Exchange(kVerbPost, parts.server.c_str(), parts.path.c_str(), true, data, body, buffer, size,
+                &total, &gzip))
+    return 0;
   // A zero byte inside the body means it is binary: only its inflated form is worth returning.
   const bool binary = static_cast<int>(std::strlen(buffer)) != total;
-  if (gzip || binary) {
-    BYTE* inflated = nullptr;
-    long length = 0;
-    if (CKvZlib::Instance().DecodeGZipBuffer(reinterpret_cast<const BYTE*>(buffer), total,
-                                             &inflated, &length) == S_OK &&
-        inflated) {
-      PlaceInflated(inflated, length, buffer, size);
-      std::free(inflated);
-    } else {
-      buffer[0] = '\0';
-    }
-  }
+  int inflated = 0;
+  if ((gzip || binary) && !InflateInto(buffer, total, size, &inflated)) buffer[0] = '\0';
   return 1;
 }
 

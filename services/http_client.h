@@ -48,6 +48,10 @@ class KV_CLASS CKvNet {
   void SetProxyCredentials(HINTERNET connection);
   // Body into buffer; false when a read failed (the log has said which).
   bool ReadBody(HINTERNET request, char* buffer, int size, int* total);
+  // One request from opening the internet handle to the read of its answer into buffer, shared by
+  // GET and POST; false (and a log line) when any step failed.
+  bool Exchange(LPCWSTR verb, LPCWSTR server, LPCWSTR path, bool form, const char* body,
+                DWORD bodyLen, char* buffer, int size, int* total, bool* gzip);
 
   ProxyConfig m_proxy;
   std::atomic<bool> m_bStop;
