@@ -11,7 +11,8 @@ kv_log() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
 kv_ensure_packages() {
   local packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686-posix
     gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 wine64 xvfb
-    libz-mingw-w64 fonts-wine fonts-wqy-microhei imagemagick x11-apps xdotool locales)
+    libz-mingw-w64 fonts-wine fonts-wqy-microhei imagemagick x11-apps xdotool locales openssl
+    osslsigncode)
   local missing=()
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo=sudo

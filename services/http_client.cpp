@@ -39,6 +39,7 @@ constexpr wchar_t kLogOpenRequest[] = L"网络连接异常: HttpOpenRequest";
 constexpr wchar_t kLogReadFile[] = L"网络连接异常: InternetReadFile";
 
 constexpr INTERNET_PORT kHttpPort = 80;
+constexpr wchar_t kReservedInvalidDomain[] = L"invalid";
 constexpr DWORD kConnectTimeoutMs = 3000;
 constexpr int kMaxPiece = 16384;
 constexpr DWORD kEncodingBytes = 512;
@@ -133,6 +134,17 @@ HINTERNET OpenRequest(HINTERNET connection, LPCWSTR verb, const UrlParts& parts,
   return request;
 }
 
+// Names under the reserved "invalid" top-level domain never exist; they are never looked up, so
+// an unconfigured report host costs no name-server query and no wait. A proxy may still take
+// them: it decides what such a name means.
+bool IsReservedInvalidName(const std::wstring& server) {
+  std::wstring name = server;
+  while (!name.empty() && name.back() == L'.') name.pop_back();
+  const size_t dot = name.rfind(L'.');
+  const std::wstring last = dot == std::wstring::npos ? name : name.substr(dot + 1);
+  return ::lstrcmpiW(last.c_str(), kReservedInvalidDomain) == 0;
+}
+
 }  // namespace
 
 CKvNet& CKvNet::Instance() {
@@ -217,6 +229,7 @@ bool CKvNet::ReadBody(HINTERNET request, char* buffer, int size, int* total) {
 }
 
 HINTERNET CKvNet::Connect(HINTERNET internet, LPCWSTR server) {
+  if (!m_proxy.enabled && IsReservedInvalidName(server)) return nullptr;
   HINTERNET connection = nullptr;
   for (int attempt = 1; attempt <= m_nConnectAttempts && !connection; ++attempt) {
     connection = ::InternetConnectW(internet, server, kHttpPort, nullptr, nullptr,
@@ -324,6 +337,7 @@ int CKvNet::isConnected(LPCWSTR url) {
   s.internet.reset(OpenInternet(false));
   if (!s.internet) return 0;
   const UrlParts parts = SplitForProbe(url);
+  if (!m_proxy.enabled && IsReservedInvalidName(parts.server)) return 0;
   s.connection.reset(::InternetConnectW(s.internet.get(), parts.server.c_str(), kHttpPort, nullptr,
                                         nullptr, INTERNET_SERVICE_HTTP, INTERNET_FLAG_NO_UI, 0));
   if (!s.connection) return 0;

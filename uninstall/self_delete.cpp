@@ -88,23 +88,27 @@ void CKvUninstaller::DeleteSelf() {
   wchar_t module[MAX_PATH + 1] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
   const std::wstring exe(module, length < MAX_PATH ? length : 0);
-  std::wstring folder = sd::FolderToRemove(SlotText(m_record.installDir));
+  const std::wstring folder = sd::FolderToRemove(SlotText(m_record.installDir));
 
   const std::wstring exe_spelled = sd::SpellablePath(exe, CP_THREAD_ACP);
-  std::wstring folder_spelled = folder.empty() ? L"" : sd::SpellablePath(folder, CP_THREAD_ACP);
-  if (!folder.empty() && folder_spelled.empty())  // left for the restart; gone then if empty
-    ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  const std::wstring folder_spelled =
+      folder.empty() ? L"" : sd::SpellablePath(folder, CP_THREAD_ACP);
 
   std::string bytes;
   if (exe_spelled.empty() ||
       !sd::ToCodePage(sd::ScriptText(exe_spelled, folder_spelled), CP_THREAD_ACP, &bytes)) {
     // No spelling of the program's path survives this code page: a script would delete the
-    // wrong files or none. The system deletes the program at the next restart instead.
+    // wrong files or none. The system deletes the program at the next restart instead, and then
+    // the folder, which the run has emptied by then.
     file.reset();
     ::DeleteFileW(kScriptPathW);
     ::MoveFileExW(exe.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (!folder.empty()) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     ::ExitProcess(0);
   }
+  // The folder alone has no spelling: the script takes the program, the restart the folder.
+  if (!folder.empty() && folder_spelled.empty())
+    ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   sd::WriteScript(file.get(), bytes);
   file.reset();
 

@@ -19,6 +19,7 @@ constexpr wchar_t kPinnedTail[] = L"\\Microsoft\\Internet Explorer\\Quick Launch
 constexpr wchar_t kLinkPathFormat[] = L"%s\\%s.lnk";
 constexpr wchar_t kWindowMetricsKey[] = L"Control Panel\\Desktop\\WindowMetrics";
 constexpr wchar_t kShellIconSizeValue[] = L"Shell Icon Size";
+constexpr UINT kBroadcastWaitMs = 5000;  // per window
 constexpr DWORD kStorageRead = STGM_READ;            // 0
 constexpr DWORD kStorageWrite = STGM_WRITE;          // 1
 constexpr DWORD kStorageReadWrite = STGM_READWRITE;  // 2
@@ -71,7 +72,11 @@ void WriteIconSize(HKEY key, int size) {
   const std::wstring text = std::to_wstring(size);
   ::RegSetValueExW(key, kShellIconSizeValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                    static_cast<DWORD>(text.size() * sizeof(wchar_t)));
-  ::SendMessageW(HWND_BROADCAST, WM_WININICHANGE, 0, 0);
+  // Delivered synchronously like SendMessage, but a hung top-level window of some other program
+  // must not freeze the caller for ever.
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutW(HWND_BROADCAST, WM_WININICHANGE, 0, 0, SMTO_ABORTIFHUNG, kBroadcastWaitMs,
+                        &ignored);
 }
 
 }  // namespace

@@ -286,6 +286,24 @@ TEST_F(HttpClient, DeadServerGivesNothing) {
   EXPECT_TRUE(server_->Requests().empty());
 }
 
+// A name under the reserved "invalid" domain fails at once, without a name-server query (which
+// would take seconds to fail) and without a byte on the wire.
+TEST_F(HttpClient, ReservedInvalidNamesAreNeverLookedUp) {
+  char buffer[64];
+  for (const wchar_t* url : {L"http://reports.kv-uninstall.invalid/report.asp?type=open",
+                             L"http://INVALID/x", L"http://a.b.Invalid./x"}) {
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(0, GetUrlInfo(url, buffer, sizeof(buffer))) << kvtest::Utf8(url);
+    EXPECT_EQ(0, CKvNet::Instance().Post(url, "a", 1, buffer, sizeof(buffer)));
+    EXPECT_EQ(0, isConnected(url));
+    EXPECT_LT(::GetTickCount() - start, 500u);
+  }
+  // Only the last label counts: a host that merely contains the word is an ordinary name.
+  server_->SetAnswer(Answer("ok"));
+  EXPECT_EQ(1, GetUrlInfo(Url("/invalid.txt").c_str(), buffer, sizeof(buffer)));
+  EXPECT_STREQ("ok", buffer);
+}
+
 // ---- Through kvnet_probe in a folder of its own ----
 
 struct ProbeResult {
@@ -362,13 +380,22 @@ TEST_F(HttpClient, ProxyFromProxyDat) {
   EXPECT_EQ("POST", proxy.Requests()[1].method);
   EXPECT_EQ("a=1", proxy.Requests()[1].body);
 
+  // No "/" after the host: the whole URL is the server name and "/" the path.
+  r = RunProbe(dir, L"get http://bare.example.invalid 256");
+  EXPECT_EQ(1, r.result);
+  ASSERT_EQ(3u, proxy.Requests().size());
+  EXPECT_EQ("http://bare.example.invalid", proxy.Requests()[2].Header("Host"));
+  EXPECT_TRUE(std::regex_match(proxy.Requests()[2].target,
+                               std::regex("http://http://bare\\.example\\.invalid(:80)?/")))
+      << proxy.Requests()[2].target;
+
   // Switched off in the record: straight to the server.
   WriteProxyDat(dir, 0, proxy.port());
   server_->SetAnswer(Answer("direct"));
   r = RunProbe(dir, L"get \"http://127.0.5.5/direct\" 256");
   EXPECT_EQ(1, r.result);
   EXPECT_EQ("direct", std::string(r.body.c_str()));
-  EXPECT_EQ(2u, proxy.Requests().size());
+  EXPECT_EQ(3u, proxy.Requests().size());
   EXPECT_EQ("/direct", Only().target);
 }
 
