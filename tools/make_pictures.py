@@ -244,9 +244,9 @@ def background_panel():  # 60052, drawn at (0, 89) of the 450 x 230 window
 
 def default_dialog():  # 60051
     cv = Canvas(186, 150)
+    # Nothing drawn in the header band: it is stretched to any width, and a message box puts its
+    # own icon and title there.
     card(cv, 3, 2, 183, 147, 10, 34)
-    cv.fill(rrect(12, 8, 32, 28, 6), with_alpha(WHITE, 0.96), (10, 6, 34, 30))
-    leaf(cv, 22, 18, 12, BLUE)
     return cv
 
 
