@@ -63,7 +63,11 @@ kv_start_wine() {
 # Wine has no Windows fonts: the faces the toolkit asks for are served by WenQuanYi Micro Hei.
 kv_set_font_replacements() {
   local reg="$KV_BUILD/fonts.reg"
-  printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n"宋体"="WenQuanYi Micro Hei"\n"微软雅黑"="WenQuanYi Micro Hei"\n"SimSun"="WenQuanYi Micro Hei"\n"Microsoft YaHei"="WenQuanYi Micro Hei"\n' > "$reg"
+  # A version-5 .reg file in UTF-16: regedit reads a REGEDIT4 file in the prefix's ANSI code page,
+  # which would garble the Chinese value names.
+  { printf '\xff\xfe'
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n"宋体"="WenQuanYi Micro Hei"\r\n"微软雅黑"="WenQuanYi Micro Hei"\r\n"SimSun"="WenQuanYi Micro Hei"\r\n"Microsoft YaHei"="WenQuanYi Micro Hei"\r\n' |
+      iconv -f UTF-8 -t UTF-16LE; } > "$reg"
   wine regedit "$(winepath -w "$reg" 2>/dev/null)" </dev/null >/dev/null 2>&1 || true
 }
 

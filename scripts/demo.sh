@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # The main job: builds the uninstaller, installs a demo product into the build's Wine prefix and
-# uninstalls it, then shows what the run removed.
+# starts the real uninstaller window in it, then shows what the run removed. With DISPLAY set the
+# window opens on that display and waits for you; without one it runs on a private Xvfb display,
+# where this script clicks "卸 载" for you and keeps screenshots in build/artifacts/.
 source "$(dirname "$0")/common.sh"
 
 kv_ensure_packages
 kv_build
-trap 'kv_stop_wine' EXIT
+headless=0
+if [ -z "${DISPLAY:-}" ]; then
+  headless=1
+  kv_start_xvfb
+fi
+trap 'kv_stop_wine; kv_stop_xvfb' EXIT
 kv_start_wine
 
 drive_c="$WINEPREFIX/drive_c"
@@ -20,7 +27,7 @@ mkdir -p "$install_unix/bin" "$install_unix/data/maps" "$install_unix/docs"
 for i in 1 2 3; do echo "sample $i" > "$install_unix/data/maps/map$i.dat"; done
 echo "readme" > "$install_unix/docs/readme.txt"
 echo "engine" > "$install_unix/bin/brix.exe"
-cp "$bin/kvUninstall.exe" "$bin/kvUninstallCli.exe" "$install_unix/"
+cp "$bin/kvUninstall.exe" "$install_unix/"
 [ -f "$bin/zlib1.dll" ] && cp "$bin/zlib1.dll" "$install_unix/"
 
 # What an installer leaves outside its folder: the entry in the list of installed programs, a
@@ -71,9 +78,56 @@ footprint() {
 }
 
 before=$(footprint)
-kv_log "running the uninstall engine in $install_win, then its clean-up script"
-(cd "$install_unix" && wine ./kvUninstallCli.exe --delete-self) || true
-# The script runs on after the program has ended: give it a moment to take the folder.
+artifacts="$KV_BUILD/artifacts"
+mkdir -p "$artifacts"
+caption="栎禾软件-卸载程序"
+
+# The window's id once it is shown and has stopped moving (it slides in from the left).
+find_window() {
+  local id="" last="" geo
+  for _ in $(seq 300); do
+    id=$(xdotool search --onlyvisible --name "$caption" 2>/dev/null | tail -n 1 || true)
+    if [ -n "$id" ]; then
+      geo=$(xdotool getwindowgeometry --shell "$id" 2>/dev/null | tr '\n' ' ')
+      [ -n "$last" ] && [ "$geo" = "$last" ] && { echo "$id"; return 0; }
+      last=$geo
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# A screenshot of the window and a margin around it.
+shoot() {
+  local X Y WIDTH HEIGHT
+  eval "$(xdotool getwindowgeometry --shell "$1" | grep -E '^(X|Y|WIDTH|HEIGHT)=')"
+  import -window root "$artifacts/demo_whole.png"
+  convert "$artifacts/demo_whole.png" -crop "$((WIDTH + 40))x$((HEIGHT + 40))+$((X - 20))+$((Y - 20))" \
+    +repage "$artifacts/$2"
+  rm -f "$artifacts/demo_whole.png"
+  kv_log "screenshot: $artifacts/$2"
+}
+
+kv_log "starting kvUninstall.exe in $install_win"
+(cd "$install_unix" && wine ./kvUninstall.exe </dev/null >/dev/null 2>&1) &
+uninstaller=$!
+if [ "$headless" = 1 ]; then
+  window=$(find_window) || { kv_log "the uninstaller's window did not appear"; exit 1; }
+  shoot "$window" demo_1_question.png
+  eval "$(xdotool getwindowgeometry --shell "$window" | grep -E '^(X|Y)=')"
+  kv_log "clicking \"卸 载\""
+  xdotool mousemove $((X + 289)) $((Y + 162))
+  sleep 0.4
+  xdotool click 1
+  sleep 1
+  shoot "$window" demo_2_progress.png
+else
+  kv_log "the uninstaller's window is open on $DISPLAY: uninstall or cancel there"
+fi
+status=0
+wait "$uninstaller" || status=$?
+kv_log "the uninstaller ended with exit code $status"
+# The clean-up script runs on after the program has ended: give it a moment to take the folder.
 for _ in $(seq 100); do
   [ -d "$install_unix" ] || break
   sleep 0.2

@@ -1,0 +1,47 @@
+#!/usr/bin/env python3
+"""Runs the picture generator into a scratch folder and compares every file it writes, byte for
+byte, with the committed one; also checks each PNG's size against the ids' layout sizes."""
+import pathlib
+import struct
+import subprocess
+import sys
+import tempfile
+
+SIZES = {60001: (69, 21), 60002: (69, 21), 60003: (69, 21), 60004: (69, 21),
+         60006: (38, 18), 60007: (38, 18), 60008: (38, 18), 60026: (279, 23),
+         60027: (137, 157), 60051: (186, 150), 60052: (437, 141), 60056: (32, 32),
+         60057: (32, 32), 60061: (256, 80), 60073: (87, 29), 60074: (87, 29)}
+
+
+def main():
+    generator, committed = sys.argv[1], pathlib.Path(sys.argv[2])
+    failures = []
+    with tempfile.TemporaryDirectory() as scratch:
+        subprocess.run([sys.executable, generator, scratch], check=True)
+        made = sorted(pathlib.Path(scratch).iterdir())
+        if not made:
+            failures.append("the generator wrote nothing")
+        for fresh in made:
+            old = committed / fresh.name
+            if not old.exists():
+                failures.append(f"{fresh.name}: not committed")
+            elif old.read_bytes() != fresh.read_bytes():
+                failures.append(f"{fresh.name}: differs from what the generator draws")
+    rc = (committed / "kvUninstall.rc").read_text(encoding="utf-8")
+    for ident, (w, h) in SIZES.items():
+        lines = [l for l in rc.splitlines() if l.startswith(f"{ident} IMG ")]
+        if len(lines) != 1:
+            failures.append(f"{ident}: {len(lines)} lines in kvUninstall.rc")
+            continue
+        png = committed / lines[0].split('"')[1]
+        head = png.read_bytes()[:24]
+        if head[:8] != b"\x89PNG\r\n\x1a\n" or struct.unpack(">II", head[16:24]) != (w, h):
+            failures.append(f"{ident}: {png.name} is not a {w} x {h} PNG")
+    for f in failures:
+        print(f)
+    print(f"{len(SIZES)} pictures checked, {len(failures)} failures")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
