@@ -64,6 +64,8 @@ DWORD WINAPI Watcher(void*) {
 int wmain(int argc, wchar_t** argv) {
   CKvApp* app = GetKvApp();
   app->SetAppName(kv::app::kAppName);
+  // Installed twice: the free function creates the handler, the entry's call must win.
+  InstallDump(L"earlier", L"earlier_tag");
   GetKvDump()->Install(app->m_szAppName, kv::app::kDumpName);
 
   const bool two = argc > 1 && std::wcscmp(argv[1], L"two") == 0;

@@ -5,7 +5,7 @@ proxy (named by proxy.dat beside the program), the minidump beside the program, 
 on a private X display (screenshots into the artifacts folder), its self-close after five seconds
 and the end of the process; then the same with two faulting threads.
 
-    crash_dump_test.py <bin folder> <artifacts folder>
+    crash_dump_e2e.py <bin folder> <artifacts folder>
 """
 import pathlib
 import re

@@ -3,7 +3,7 @@
 display, xdotool moves and clicks the real pointer, and the probe's exit code is the box's result.
 A screenshot of each style goes to the artifacts folder.
 
-    message_box_input_test.py <bin folder> <artifacts folder>
+    message_box_e2e.py <bin folder> <artifacts folder>
 """
 import pathlib
 import shutil
