@@ -3,7 +3,9 @@
 handler and faults. From the Linux side this test checks the crash report that reaches a loopback
 proxy (named by proxy.dat beside the program), the minidump beside the program, the message box
 on a private X display (screenshots into the artifacts folder), its self-close after five seconds
-and the end of the process; then the same with two faulting threads.
+and the end of the process; then the same with two faulting threads. Last, the uninstaller itself:
+remote_fault.exe makes a thread of the running kvUninstall.exe fault, which its entry's handler
+must catch.
 
     crash_dump_e2e.py <bin folder> <artifacts folder>
 """
@@ -159,8 +161,8 @@ class CrashHandling(unittest.TestCase):
         # It closes itself five seconds after it opened (the count starts when it is made, just
         # before it shows): the closing zoom changes its size.
         shown = run.first_seen()
-        closing = next(t for t, boxes in run.samples
-                       if t > shown + 1 and not any((bx[3], bx[4]) == (BOX_W, BOX_H) for bx in boxes))
+        closing = next(t for t, boxes in run.samples if t > shown + 1
+                       and not any((bx[3], bx[4]) == (BOX_W, BOX_H) for bx in boxes))
         self.assertGreater(closing - shown, 4.3)
         self.assertLess(closing - shown, 6.5)
         # Hiding a window can take Wine up to 2 s without a window manager.
@@ -186,6 +188,58 @@ class CrashHandling(unittest.TestCase):
         self.assertLess(int(m.group(2)), 200, "it does not spin on its fault")
         print(f"second thread's CPU over 2 s while the box was up: {m.group(2)} ms")
         self.assertNotEqual(0, run.second_tid)
+
+    def test_the_entry_installs_the_handler(self):
+        folder = wine_x.prefix_dir("crash_entry")
+        shutil.copy(BIN / "kvUninstall.exe", folder / "kvUninstall.exe")
+        proxy = wine_x.RecordingProxy()
+        (folder / "proxy.dat").write_bytes(proxy.proxy_dat())
+        with wine_x.PrivateDisplay() as display:
+            program = subprocess.Popen(["wine", str(folder / "kvUninstall.exe")], cwd=folder,
+                                       env=display.env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            try:
+                deadline = time.monotonic() + 30
+                while not any((w, h) == (450, 230) for _, _, _, w, h in display.windows(APP_NAME)):
+                    self.assertLess(time.monotonic(), deadline, "the main window appears")
+                    time.sleep(0.2)
+                target = r"C:\kvtest\crash_entry\kvUninstall.exe"
+                injected = display.run(["wine", str(BIN / "remote_fault.exe"), target], timeout=60)
+                self.assertEqual(0, injected.returncode, injected.stdout)
+                fault = time.monotonic()
+                m = re.search(r"thread=(\d+)", injected.stdout)
+                self.assertTrue(m, injected.stdout)
+                box = None
+                while box is None and time.monotonic() - fault < 20:
+                    box = next((b for b in display.windows(APP_NAME)
+                                if (b[3], b[4]) == (BOX_W, BOX_H)), None)
+                    time.sleep(0.1)
+                self.assertIsNotNone(box, "the crash box appears over the main window")
+                time.sleep(0.5)
+                shot = ARTIFACTS / "crash_box_uninstaller.png"
+                display.screenshot(shot)
+                program.wait(30)
+                ended = time.monotonic() - fault
+            finally:
+                if program.poll() is None:
+                    program.kill()
+                    program.wait(10)
+                proxy.close()
+        self.assertLess(ended, 25)
+        _, x, y, _, _ = box
+        r, g, b, _ = wine_x.region_means(shot, x + 80, y + 70, 180, 30)
+        self.assertGreater(r - g, 0.25, "the red banner of the crash picture")
+        crashes = [t for t in proxy.targets if urllib.parse.urlsplit(t).path == "/api.ashx"]
+        self.assertEqual(1, len(crashes), proxy.targets)
+        self.assertIn("type=qz_uninstall_dump&value=&", crashes[0])
+        dumps = sorted(folder.glob("*.dmp"))
+        self.assertEqual(1, len(dumps))
+        self.assertRegex(dumps[0].name, r"^kvUninstall\.exe_-?\d+\.dmp$")
+        data = dumps[0].read_bytes()
+        streams = parse_minidump(data)
+        tid, _, code = struct.unpack_from("<III", streams[EXCEPTION], 0)
+        self.assertEqual(int(m.group(1)), tid, "the injected thread faulted")
+        self.assertEqual(0xC0000005, code)
 
 
 if __name__ == "__main__":
