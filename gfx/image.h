@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <objidl.h>
 
+// MinGW's GDI+ headers use unqualified min and max, which NOMINMAX takes away from windows.h.
 #include <algorithm>
 using std::max;
 using std::min;

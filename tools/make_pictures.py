@@ -242,11 +242,16 @@ def background_panel():  # 60052, drawn at (0, 89) of the 450 x 230 window
     return cv
 
 
-def default_dialog():  # 60051
+def default_dialog():  # 60051: stretched as a nine-slice (30-row bands, 3-column edges)
+    # Opaque to its edges: plain dialogs and message boxes round their corners with a window
+    # region, and their frame buffer has no alpha to show through.
     cv = Canvas(186, 150)
-    # Nothing drawn in the header band: it is stretched to any width, and a message box puts its
-    # own icon and title there.
-    card(cv, 3, 2, 183, 147, 10, 34)
+    cv.fill(lambda x, y: -1.0, linear(WHITE, PAPER, 0, 30, 0, 150))
+    cv.fill(lambda x, y: y - 30, linear(BLUE, VIOLET, 0, 0, 186, 0), (0, 0, 186, 31))
+    # A faint highlight along the band's top and a hairline frame around the whole box.
+    cv.fill(lambda x, y: abs(y - 1.5) - 0.5, with_alpha(WHITE, 0.14), (0, 0, 186, 3))
+    frame = subtract(lambda x, y: -1.0, rrect(1, 1, 185, 149, 0.01))
+    cv.fill(frame, with_alpha(INK, 0.22))
     return cv
 
 
@@ -314,8 +319,9 @@ def push_button(state):  # 60001-60004: normal, hover, pressed, after a click
     fills = [(WHITE, PAPER), (hexc("EEF3FF"), hexc("E1EAFE")), (hexc("D3E0FD"), hexc("D3E0FD")),
              (hexc("F2F4F7"), hexc("E9ECF2"))][state]
     border = [GREY_LINE, BLUE, BLUE_DEEP, GREY_HOVER][state]
-    cv.fill(rrect(0.5, 0.5, 68.5, 20.5, 4), border)
-    cv.fill(rrect(1.5, 1.5, 67.5, 19.5, 3), linear(fills[0], fills[1], 0, 1.5, 0, 19.5))
+    # Small radius: the button is drawn with 2-pixel unscaled edges.
+    cv.fill(rrect(0.5, 0.5, 68.5, 20.5, 2.5), border)
+    cv.fill(rrect(1.5, 1.5, 67.5, 19.5, 1.5), linear(fills[0], fills[1], 0, 1.5, 0, 19.5))
     return cv
 
 
@@ -324,7 +330,8 @@ def close_button(state):  # 60006-60008: normal, hover, pressed
     if state > 0:
         bg = RED if state == 1 else hexc("C13A3F")
         cv.fill(rrect(0, 0, 38, 18, 3), bg)
-    glyph = with_alpha(WHITE, 1.0) if state > 0 else with_alpha(INK, 0.70)
+    # The button sits on the dialogs' coloured title band.
+    glyph = with_alpha(WHITE, 1.0) if state > 0 else with_alpha(WHITE, 0.85)
     cross = union(segment(15, 5, 23, 13, 0.75), segment(23, 5, 15, 13, 0.75))
     cv.fill(cross, glyph)
     return cv

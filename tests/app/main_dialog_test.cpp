@@ -169,6 +169,35 @@ TEST_F(MainDialogWindow, MarkerHopsAndRestsAtHundred) {
   }
 }
 
+// The frame buffer keeps the alpha channel of the composed frame: a single button's refresh starts
+// from it, and would otherwise turn the transparent band above the panel opaque.
+TEST_F(MainDialogWindow, FrameBufferKeepsTheTransparentBand) {
+  dlg_.ShowDlg(-1, true, SW_SHOW);
+  kvtest::Pump(300);
+  BITMAPINFO bi = {};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = 450;
+  bi.bmiHeader.biHeight = -230;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  std::vector<uint32_t> pixels(450 * 230);
+  HBITMAP frame = static_cast<HBITMAP>(::GetCurrentObject(dlg_.m_dcFrame.m_hMemDC, OBJ_BITMAP));
+  ASSERT_EQ(230, ::GetDIBits(dlg_.m_dcFrame.m_hMemDC, frame, 0, 230, pixels.data(), &bi,
+                             DIB_RGB_COLORS));
+  EXPECT_EQ(0u, pixels[10 * 450 + 100] >> 24) << "above the panel";
+  EXPECT_EQ(0xFFu, pixels[120 * 450 + 100] >> 24) << "on the panel";
+  EXPECT_NE(pixels[160 * 450 + 289], pixels[160 * 450 + 100]) << "the button is in the frame";
+
+  // A hover refresh goes through the frame and puts the button's new picture into it.
+  const uint32_t before = pixels[150 * 450 + 289];
+  ::SendMessageW(dlg_.m_hWnd, WM_MOUSEMOVE, 0, MAKELPARAM(289, 150));
+  EXPECT_EQ(1, dlg_.m_pUninstall->m_nState);
+  ::GetDIBits(dlg_.m_dcFrame.m_hMemDC, frame, 0, 230, pixels.data(), &bi, DIB_RGB_COLORS);
+  EXPECT_NE(before, pixels[150 * 450 + 289]);
+  EXPECT_EQ(0u, pixels[10 * 450 + 100] >> 24);
+}
+
 TEST_F(MainDialogWindow, ProgressMessagesSetTargetAndDone) {
   EXPECT_EQ(0, ::SendMessageW(dlg_.m_hWnd, WM_KV_PROGRESS, 33, 0));
   EXPECT_EQ(33, dlg_.m_nTarget);

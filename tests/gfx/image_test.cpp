@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "gfx/font.h"
@@ -179,6 +180,84 @@ TEST_F(ImageTest, FileSizesAndStreamSource) {
   EXPECT_TRUE(Img().DrawImg(again.dc(), stream.get(), 4, 4, 0, 0, nullptr));
   if (again.CountNot(0, 0, 0, 40, 40) != 0) {
     printf("SKIPPED: Wine's picture decoder rewinds a stream left at its end\n");
+  }
+}
+
+// Every operation draws the same pixels from each source form of the same picture.
+TEST_F(ImageTest, EverySourceFormDrawsTheSame) {
+  const std::wstring file = Path(L"info.png");
+  ASSERT_EQ(1, KvResSave(60056, L"IMG", file.c_str()));
+  Gdiplus::Image decoded(file.c_str(), FALSE);
+  ASSERT_EQ(Gdiplus::Ok, decoded.GetLastStatus());
+  enum Form { kResource, kFile, kStream, kDecoded };
+  struct Op {
+    const char* name;
+    bool hasDecoded, hasFile;
+    std::function<void(HDC, Form, IStream*)> draw;
+  };
+  const Op ops[] = {
+      {"DrawImg", true, true,
+       [&](HDC dc, Form f, IStream* s) {
+         RECT src = {4, 4, 28, 28};
+         if (f == kResource) Img().DrawImg(dc, 60056, L"IMG", 3, 5, 40, 30, &src);
+         if (f == kFile) Img().DrawImg(dc, file.c_str(), 3, 5, 40, 30, &src);
+         if (f == kStream) Img().DrawImg(dc, s, 3, 5, 40, 30, &src);
+         if (f == kDecoded) Img().DrawImg(dc, &decoded, 3, 5, 40, 30, &src, nullptr);
+       }},
+      {"DrawImgEx", false, true,
+       [&](HDC dc, Form f, IStream* s) {
+         if (f == kResource) Img().DrawImgEx(dc, 60056, L"IMG", 1, 0.5f, 1, 0.6f, 2, 2, 0, 0);
+         if (f == kFile) Img().DrawImgEx(dc, file.c_str(), 1, 0.5f, 1, 0.6f, 2, 2, 0, 0);
+         if (f == kStream) Img().DrawImgEx(dc, s, 1, 0.5f, 1, 0.6f, 2, 2, 0, 0);
+       }},
+      {"DrawTranImg", false, true,
+       [&](HDC dc, Form f, IStream* s) {
+         if (f == kResource) Img().DrawTranImg(dc, 60056, L"IMG", 0xFFFFFFFF, 0xFFE0E0E0, 0, 0, 64, 64);
+         if (f == kFile) Img().DrawTranImg(dc, file.c_str(), 0xFFFFFFFF, 0xFFE0E0E0, 0, 0, 64, 64);
+         if (f == kStream) Img().DrawTranImg(dc, s, 0xFFFFFFFF, 0xFFE0E0E0, 0, 0, 64, 64);
+       }},
+      {"DrawStretchImg", true, true,
+       [&](HDC dc, Form f, IStream* s) {
+         if (f == kResource) Img().DrawStretchImg(dc, 60056, L"IMG", 1, 1, 60, 50, 6, 2, 1, 5);
+         if (f == kFile) Img().DrawStretchImg(dc, file.c_str(), 1, 1, 60, 50, 6, 2, 1, 5);
+         if (f == kStream) Img().DrawStretchImg(dc, s, 1, 1, 60, 50, 6, 2, 1, 5);
+         if (f == kDecoded) Img().DrawStretchImg(dc, &decoded, 1, 1, 60, 50, 6, 2, 1, 5);
+       }},
+      {"DrawRotate", false, true,
+       [&](HDC dc, Form f, IStream* s) {
+         if (f == kResource) Img().DrawRotate(dc, 60056, L"IMG", 30, 10, 10, 40, 40);
+         if (f == kFile) Img().DrawRotate(dc, file.c_str(), 30, 10, 10, 40, 40);
+         if (f == kStream) Img().DrawRotate(dc, s, 30, 10, 10, 40, 40);
+       }},
+      {"DrawRotate3D", false, false,
+       [&](HDC dc, Form f, IStream* s) {
+         if (f == kResource) Img().DrawRotate3D(dc, 60056, L"IMG", 10, 5, 50, 15, 5, 45);
+         if (f == kStream) Img().DrawRotate3D(dc, s, 10, 5, 50, 15, 5, 45);
+       }},
+      {"DrawRotateFlip", false, true,
+       [&](HDC dc, Form f, IStream* s) {
+         if (f == kResource) Img().DrawRotateFlip(dc, 60056, L"IMG", 5, 5, 0, 0, Gdiplus::Rotate270FlipX, 0.7f);
+         if (f == kFile) Img().DrawRotateFlip(dc, file.c_str(), 5, 5, 0, 0, Gdiplus::Rotate270FlipX, 0.7f);
+         if (f == kStream) Img().DrawRotateFlip(dc, s, 5, 5, 0, 0, Gdiplus::Rotate270FlipX, 0.7f);
+       }},
+  };
+  for (const Op& op : ops) {
+    Dib reference(64, 64);
+    op.draw(reference.dc(), kResource, nullptr);
+    EXPECT_GT(reference.CountNot(0, 0, 0, 64, 64), 50) << op.name;
+    std::vector<Form> forms = {kStream};
+    if (op.hasFile) forms.push_back(kFile);
+    if (op.hasDecoded) forms.push_back(kDecoded);
+    for (Form form : forms) {
+      kv::ComPtr<IStream> source;
+      *source.put() = KvResGetStream(60056, L"IMG");
+      Dib dib(64, 64);
+      op.draw(dib.dc(), form, source.get());
+      int differing = 0;
+      for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) differing += dib.at(x, y) != reference.at(x, y);
+      EXPECT_EQ(0, differing) << op.name << " form " << form;
+    }
   }
 }
 

@@ -128,6 +128,18 @@ TEST(ResourceEdit, UpdateWritesNeutralResources) {
   ASSERT_NE(nullptr, copy.module);
   EXPECT_EQ(Bytes(data, data + sizeof(data)), ResourceOf(copy.module, L"KVDATA", 7, 0));
   EXPECT_EQ(ReadAll(src), ResourceOf(copy.module, L"IMG", 60099, 0));
+
+  // A drawing service pointed at that module finds the new picture there, and only there.
+  CKvImage image;
+  int w = 0, h = 0;
+  image.GetImgSize(60099, w, h);
+  EXPECT_EQ(0, w);  // not in this test program
+  image.SetInst(copy.module);
+  image.GetImgSize(60099, w, h);
+  EXPECT_EQ(32, w);
+  EXPECT_EQ(32, h);
+  image.GetImgSize(60052, w, h);
+  EXPECT_EQ(0, w);
 }
 
 TEST(ResourceEdit, UpdateFailures) {
