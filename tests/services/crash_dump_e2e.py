@@ -199,10 +199,13 @@ class CrashHandling(unittest.TestCase):
                                        env=display.env, stdin=subprocess.DEVNULL,
                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             try:
-                deadline = time.monotonic() + 30
-                while not any((w, h) == (450, 230) for _, _, _, w, h in display.windows(APP_NAME)):
-                    self.assertLess(time.monotonic(), deadline, "the main window appears")
+                deadline = time.monotonic() + 60
+                seen = []
+                while not any((w, h) == (450, 230) for _, _, _, w, h in seen):
+                    self.assertIsNone(program.poll(), "the uninstaller ended before its window")
+                    self.assertLess(time.monotonic(), deadline, f"the main window appears: {seen}")
                     time.sleep(0.2)
+                    seen = display.windows(APP_NAME)
                 target = r"C:\kvtest\crash_entry\kvUninstall.exe"
                 injected = display.run(["wine", str(BIN / "remote_fault.exe"), target], timeout=60)
                 self.assertEqual(0, injected.returncode, injected.stdout)
