@@ -3,10 +3,13 @@
 #include "app/app.h"
 #include "app/app_texts.h"
 #include "app/main_dialog.h"
+#include "services/crash_dump.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   CKvApp* app = GetKvApp();
   app->SetAppName(kv::app::kAppName);
+  // Before any window exists, so that a fault anywhere after this is reported and dumped.
+  GetKvDump()->Install(app->m_szAppName, kv::app::kDumpName);
 
   CMainDlg dialog;
   dialog.Create(0, 0, 0, kv::app::kWindowWidth, kv::app::kWindowHeight, 0, true, nullptr);

@@ -337,6 +337,19 @@ def close_button(state):  # 60006-60008: normal, hover, pressed
     return cv
 
 
+def check_box(state):  # 60036-60039: unchecked, unchecked hover, checked hover, checked; 15 x 15
+    # Not part of the uninstaller, which never shows a check box; test programs carry them.
+    cv = Canvas(15, 15)
+    checked = state >= 2
+    border = [GREY_LINE, BLUE, BLUE_DEEP, BLUE][state]
+    cv.fill(rrect(0.5, 0.5, 14.5, 14.5, 3), border)
+    inner = [WHITE, hexc("EEF3FF"), BLUE_DEEP, BLUE][state]
+    cv.fill(rrect(1.5, 1.5, 13.5, 13.5, 2), inner)
+    if checked:
+        cv.fill(union(segment(4, 7.6, 6.4, 10, 1.0), segment(6.4, 10, 11, 4.8, 1.0)), WHITE)
+    return cv
+
+
 def badge(kind):  # 60056 (information), 60057 (question), 32 x 32
     cv = Canvas(32, 32)
     colour = BLUE if kind == "info" else AMBER
@@ -423,6 +436,10 @@ PICTURES = {
     "btn_close_60006.png": lambda: close_button(0),
     "btn_close_60007.png": lambda: close_button(1),
     "btn_close_60008.png": lambda: close_button(2),
+    "check_60036.png": lambda: check_box(0),
+    "check_60037.png": lambda: check_box(1),
+    "check_60038.png": lambda: check_box(2),
+    "check_60039.png": lambda: check_box(3),
     "msg_info_60056.png": lambda: badge("info"),
     "msg_question_60057.png": lambda: badge("question"),
     "crash_60061.png": crash_picture,

@@ -26,4 +26,19 @@ inline constexpr int kMouseUp = 1;
 inline constexpr int kMouseMove = 4;
 inline constexpr int kMouseRightUp = 5;
 
+// Text, check box and message box.
+inline constexpr wchar_t kCheckBoxSkinName[] = L"checkbox";
+inline constexpr wchar_t kSongTiFace[] = L"宋体";
+inline constexpr wchar_t kMsgBoxTitle[] = L"提示信息";
+inline constexpr wchar_t kMsgBoxOk[] = L"确定";
+inline constexpr wchar_t kMsgBoxCancel[] = L"取消";
+// Seconds left.
+inline constexpr wchar_t kMsgBoxOkCountdown[] = L"确定(%d)";
+
+inline constexpr int kCheckBoxPicture = 60036;   // four states: 60036 to 60039
+inline constexpr int kCloseButtonPicture = 60006;  // three states: 60006 to 60008
+inline constexpr int kInfoPicture = 60056;
+inline constexpr int kQuestionPicture = 60057;
+inline constexpr int kAppIcon = 107;
+
 }  // namespace kv::ui
