@@ -1,0 +1,23 @@
+#pragma once
+// Whole files as bytes, for tests that check what was written byte for byte.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace kvtest {
+
+using Bytes = std::vector<unsigned char>;
+
+inline Bytes ReadBytes(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::wstring& path, const Bytes& data) {
+  std::ofstream(std::filesystem::path(path), std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+}  // namespace kvtest
