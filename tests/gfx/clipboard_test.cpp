@@ -41,7 +41,6 @@ TEST(Clipboard, RoundTripReplacesEverythingAndCutsToTheRoom) {
   ::GlobalUnlock(block);
   ::SetClipboardData(CF_TEXT, block);
   ::CloseClipboard();
-
   ASSERT_EQ(1, SetClipboard(L"栎禾软件 kvUninstall"));
   EXPECT_EQ(L"栎禾软件 kvUninstall", ClipboardText());
   EXPECT_EQ(L"栎禾软件 kvUninstall", Get(64));
@@ -61,7 +60,6 @@ TEST(Clipboard, NoTextOrABusyClipboardLeavesTheBufferAlone) {
   wchar_t buffer[8] = L"kept";
   EXPECT_EQ(1, GetClipboard(buffer, 8));
   EXPECT_EQ(std::wstring(L"kept"), buffer);
-
   // While another thread holds the clipboard open, neither call gets in.
   kv::UniqueHandleKernel opened(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   kv::UniqueHandleKernel release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -101,7 +99,6 @@ TEST(TextWidth, MeasuresInTheFontGivenAndGivesAWindowItsFontBack) {
   EXPECT_LT(large_four, 4 * four);
   EXPECT_EQ(0, KvGetStrWidth(L"", nullptr, small.get()));
   EXPECT_GT(KvGetStrWidth(L"卸载", nullptr, small.get()), 0);
-
   // A window with its own DC keeps what is selected into it between GetDC calls.
   WNDCLASSW wc = {CS_OWNDC, ::DefWindowProcW, 0, 0, ::GetModuleHandleW(nullptr), nullptr, nullptr, nullptr, nullptr, L"kvTextWidthOwnDc"};
   ASSERT_NE(0, ::RegisterClassW(&wc));

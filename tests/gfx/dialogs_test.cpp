@@ -74,7 +74,6 @@ TEST(ColorDialog, CancelGivesTheInitialColourOkTheChoice) {
   COLORREF result = 0;
   ASSERT_TRUE(Drive([&] { result = GetColorDlg(nullptr, RGB(12, 34, 56)); }, PressCancel));
   EXPECT_EQ(RGB(12, 34, 56), result);
-
   std::wstring shown;
   ASSERT_TRUE(Drive([&] { result = GetColorDlg(nullptr, RGB(12, 34, 56)); }, [&](HWND dialog) {
     for (int i = 0; i < 3; ++i) {  // the RGB boxes exist only when the dialog opens full
@@ -95,14 +94,12 @@ TEST(OpenDialog, CancelGivesZeroOkTheInitialFileWhichMustExist) {
   auto show = [&] { result = ShowOpenFileDlg(buffer, MAX_PATH, nullptr, kTextFilter, L"txt", 0); };
   ASSERT_TRUE(Drive(show, PressCancel));
   EXPECT_EQ(0, result);
-
   const std::wstring dir = kvtest::FreshDir(L"dialogs_open");
   kvtest::WriteText(dir + L"pick.txt", "x");
   wcscpy(buffer, (dir + L"pick.txt").c_str());
   ASSERT_TRUE(Drive(show, [](HWND dialog) { Press(dialog, IDOK); }));
   EXPECT_EQ(1, result);
   EXPECT_EQ(dir + L"pick.txt", std::wstring(buffer));
-
   wcscpy(buffer, (dir + L"missing.txt").c_str());
   std::atomic<bool> refused{false};
   ASSERT_TRUE(Drive(show, [&](HWND dialog) {

@@ -48,7 +48,6 @@ TEST_F(FontTest, DefaultIsSimSun12WithoutYaHeiAndYaHei18WithIt) {
   EXPECT_EQ(12, lf.lfHeight);
   EXPECT_EQ(FW_NORMAL, lf.lfWeight);
   EXPECT_EQ(PROOF_QUALITY, lf.lfQuality);
-
   for (const wchar_t* file : {L"msyh.ttc", L"msyh.ttf"}) {
     std::unique_ptr<CKvFont> cache;
     {
@@ -81,7 +80,6 @@ TEST_F(FontTest, KeysStyleBytesAndStockFields) {
   EXPECT_EQ(FW_BOLD, Read(bold2).lfWeight);
   EXPECT_EQ(bold2, cache.GetFont(12, L"宋体", 2, 0, 0));
   EXPECT_NE(cache.GetFont(12, L"SimSun", 0, 0, 0), cache.GetFont(12, L"simsun", 0, 0, 0));  // exact faces
-
   const LOGFONTW stock = Read(GetStockObject(DEFAULT_GUI_FONT)), lf = Read(cache.GetFont(-16, L"宋体", 0, 0x101, 0x201));
   EXPECT_EQ(-16, lf.lfHeight);
   EXPECT_EQ(1, lf.lfUnderline);  // low bytes only

@@ -39,7 +39,6 @@ TEST(FileIcons, ExtractsAtTheSizeAskedNullWithoutIcons) {
     EXPECT_EQ(size, info.hbmColor ? bm.bmHeight : bm.bmHeight / 2);  // a monochrome mask holds AND and XOR
   }
   EXPECT_TRUE(kv::UniqueIcon(GetFileIcon(Shell32().c_str(), 3, 32)));
-
   EXPECT_EQ(nullptr, GetFileIcon(L"C:\\kvtest\\no_such_file.exe", 0, 32));
   EXPECT_EQ(nullptr, GetFileIcon(nullptr, 0, 32));
   const std::wstring dir = kvtest::FreshDir(L"icons_plain");
@@ -51,7 +50,6 @@ TEST(UrlIcons, LocalNameOfAnIconAddress) {
   EXPECT_EQ(TempDir() + L"host_a_b.ico", kv::UrlIconLocalPath(L"HTTP://Host/A/b.ico"));
   EXPECT_EQ(TempDir() + L"www.example.test_favicon.ico", kv::UrlIconLocalPath(L"https://www.Example.test/favicon.ico"));
   EXPECT_EQ(TempDir() + L"a_b_c.ico", kv::UrlIconLocalPath(L"http://a/http://b/c.ico"));  // every occurrence goes
-
   // A fresh address has no site icon on record: no path and no icon.
   wchar_t out[MAX_PATH] = L"untouched";
   EXPECT_EQ(0, GetUrlCacheIconPath(L"http://kvtest.invalid/never/visited", out));
@@ -65,13 +63,11 @@ TEST(UrlIcons, ShortcutIcon) {
                                        "IconFile=HTTP://KvTest.invalid/Icons/Site.ico\r\nIconIndex=0\r\n");
   const std::wstring local = kv::UrlIconLocalPath(L"HTTP://KvTest.invalid/Icons/Site.ico");
   ::DeleteFileW(local.c_str());
-
   // No local copy and no download: 0, and the caller's buffer is left as it was.
   wchar_t out[MAX_PATH] = L"untouched";
   EXPECT_EQ(0, GetUrlShortcutIcon((dir + L"site.url").c_str(), out, 0));
   EXPECT_EQ(0, GetUrlShortcutIcon((dir + L"absent.url").c_str(), out, 0));
   EXPECT_STREQ(L"untouched", out);
-
   kvtest::WriteText(local, "icon bytes");  // with a local copy in place, found without a download
   const int found = GetUrlShortcutIcon((dir + L"site.url").c_str(), out, 0);
   ::DeleteFileW(local.c_str());

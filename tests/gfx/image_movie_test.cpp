@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -61,7 +62,6 @@ class Stage {
     kv::WindowDC dc(wnd_);
     ::BitBlt(into.dc(), 0, 0, kW, kH, dc.get(), kX, kY, SRCCOPY);
   }
-
  private:
   HWND wnd_ = nullptr;
 };
@@ -120,9 +120,7 @@ bool WaitForThreads(int count, DWORD ms = kSettleMs) { return WaitFor([&] { retu
 bool WaitForStop(int id) { return WaitFor([&] { return Image()->isStop(id); }); }
 
 std::wstring Picture(const wchar_t* name, int w, int h, uint32_t (*colour)(int, int)) {
-  static const std::wstring dir = kvtest::FreshDir(L"image_movie");
-  if (!kvtest::Exists(dir + name)) kvtest::MakePicture(dir + name, w, h, colour);
-  return dir + name;
+  return kvtest::CachedPicture(L"image_movie", name, w, h, colour);
 }
 // Four 50-pixel frames, each one solid colour.
 std::wstring Strip() { return Picture(L"strip.png", 200, 60, [](int x, int) { return kStripColours[x / 50]; }); }
@@ -162,6 +160,13 @@ Refs StripFrames() {
   return References(nullptr, 4, [](HDC dc, int n) { Image()->DrawStretchImg(dc, Strip().c_str(), 0, 0, 0, 0, 0, 4, n, 0); });
 }
 
+// Adds an animation into the stage's window and starts it.
+bool Play(const Stage& stage, const std::wstring& path, int frames, int ms, int id, int mode, const Dib* bg) {
+  const bool added = Image()->AddMovie(stage.wnd(), path.c_str(), kX, kY, frames, ms, id, mode, kW, kH, bg ? bg->dc() : nullptr);
+  Image()->StartMovie(id);
+  return added;
+}
+
 TEST(MovieRecords, AddIsOncePerIdAndStartsStopped) {
   EXPECT_FALSE(Image()->isStop(1001));  // unknown
   EXPECT_EQ(-1, Image()->GetMovieIndex(1001));
@@ -195,15 +200,13 @@ TEST(MoviePlayback, StripShowsItsFramesInTurnOnOneThread) {
   Stage stage;
   const Refs refs = StripFrames();
   const int threads = ThreadCount();
-  ASSERT_TRUE(Image()->AddMovie(stage.wnd(), Strip().c_str(), kX, kY, 4, 150, 2001, 0, kW, kH, nullptr));
-  Image()->StartMovie(2001);
+  ASSERT_TRUE(Play(stage, Strip(), 4, 150, 2001, 0, nullptr));
   EXPECT_FALSE(Image()->isStop(2001));
   ASSERT_TRUE(WaitForThreads(threads + 1));
   Image()->StartMovie(2001);  // starting a running animation starts no second thread
   ::Sleep(300);
   EXPECT_EQ(threads + 1, ThreadCount());
   ExpectCycle(Watch(stage, refs, 2000), 4, 6);
-
   Image()->StopMovie(2001);
   EXPECT_TRUE(Image()->isStop(2001));
   EXPECT_TRUE(WaitForThreads(threads));
@@ -212,10 +215,8 @@ TEST(MoviePlayback, StripShowsItsFramesInTurnOnOneThread) {
   ::Sleep(400);
   stage.Capture(after);
   EXPECT_EQ(0, Distance(before, after));
-
   // Stopped and started while the old thread is still in its pause: it must not carry on too.
-  ASSERT_TRUE(Image()->AddMovie(stage.wnd(), Strip().c_str(), kX, kY, 4, 250, 2051, 0, kW, kH, nullptr));
-  Image()->StartMovie(2051);
+  ASSERT_TRUE(Play(stage, Strip(), 4, 250, 2051, 0, nullptr));
   ASSERT_TRUE(WaitForThreads(threads + 1));
   ::Sleep(100);
   Image()->StopMovie(2051);
@@ -245,9 +246,7 @@ TEST(MoviePlayback, SpinAndRotateFlipCycle) {
     const auto gray = Background(c.background);
     const Refs refs = References(gray.get(), c.frames, c.draw);
     const int id = 2100 + c.mode;
-    ASSERT_TRUE(Image()->AddMovie(stage.wnd(), Arrow().c_str(), kX, kY, c.frames, c.interval, id, c.mode, kW,
-                                  kH, gray->dc()));
-    Image()->StartMovie(id);
+    ASSERT_TRUE(Play(stage, Arrow(), c.frames, c.interval, id, c.mode, gray.get()));
     const std::vector<int> seen = Watch(stage, refs, 2500);
     Image()->StopMovie(id);
     ExpectCycle(seen, c.frames, c.steps);
@@ -260,8 +259,7 @@ TEST(MoviePlayback, FadesEndOnTheirLastFrame) {
   const auto black = Background(0xFF000000);
   const Refs in = Fades(black.get(), {0.0f, 0.25f, 0.5f, 0.75f, 1.0f});
   const int threads = ThreadCount();
-  ASSERT_TRUE(Image()->AddMovie(stage.wnd(), White().c_str(), kX, kY, 5, 200, 2301, 3, kW, kH, black->dc()));
-  Image()->StartMovie(2301);
+  ASSERT_TRUE(Play(stage, White(), 5, 200, 2301, 3, black.get()));
   EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4}), Watch(stage, in, 1800));
   // Ended, not stopped: the thread is gone but a start does nothing until it has been stopped.
   EXPECT_TRUE(WaitForThreads(threads));
@@ -272,19 +270,15 @@ TEST(MoviePlayback, FadesEndOnTheirLastFrame) {
   EXPECT_TRUE(Image()->isStop(2301));
   Image()->StartMovie(2301);  // from the last frame still on show back to 0, then up again
   EXPECT_EQ((std::vector<int>{4, 0, 1, 2, 3, 4}), Watch(stage, in, 1800));
-
   Stage out_stage;
   const Refs out = Fades(black.get(), {1.0f, 0.75f, 0.5f, 0.25f, 0.0f});
-  ASSERT_TRUE(Image()->AddMovie(out_stage.wnd(), White().c_str(), kX, kY, 5, 200, 2401, 4, kW, kH, black->dc()));
-  Image()->StartMovie(2401);
+  ASSERT_TRUE(Play(out_stage, White(), 5, 200, 2401, 4, black.get()));
   EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4}), Watch(out_stage, out, 1800));
   EXPECT_FALSE(Image()->isStop(2401));
-
   // In single precision 1 / 48 * 48 is not exactly 1; whatever the arithmetic, the fade must end.
   Stage many;
   ASSERT_TRUE(WaitForThreads(threads));
-  ASSERT_TRUE(Image()->AddMovie(many.wnd(), White().c_str(), kX, kY, 49, 10, 2501, 3, kW, kH, black->dc()));
-  Image()->StartMovie(2501);
+  ASSERT_TRUE(Play(many, White(), 49, 10, 2501, 3, black.get()));
   EXPECT_TRUE(WaitForThreads(threads + 1, 1000) || ThreadCount() == threads);
   EXPECT_TRUE(WaitForThreads(threads));
   EXPECT_EQ((std::vector<int>{0}), Watch(many, Fades(black.get(), {1.0f}), 200));
@@ -295,14 +289,12 @@ TEST(MoviePlayback, WithoutBackgroundFramesBuildOnEachOther) {
   // accumulates: 0, 64, 159, 231, 255, and never shows the 128 of a fresh start (the last reference).
   Stage stage;
   const Refs refs = References(nullptr, 6, [](HDC dc, int i) {
-    static constexpr int kLevels[] = {0, 64, 159, 231, 255, 128};
-    const int level = kLevels[i];
+    const int level = std::array{0, 64, 159, 231, 255, 128}[i];
     kv::UniqueBrush brush(::CreateSolidBrush(RGB(level, level, level)));
     RECT all = {0, 0, kW, kH};
     ::FillRect(dc, &all, brush.get());
   });
-  ASSERT_TRUE(Image()->AddMovie(stage.wnd(), White().c_str(), kX, kY, 5, 200, 2601, 3, kW, kH, nullptr));
-  Image()->StartMovie(2601);
+  ASSERT_TRUE(Play(stage, White(), 5, 200, 2601, 3, nullptr));
   EXPECT_EQ((std::vector<int>{0, 1, 2, 3, 4}), Watch(stage, refs, 1800));
 }
 
@@ -322,8 +314,7 @@ TEST(MoviePlayback, DestroyedWindowEndsTheAnimation) {
   const int threads = ThreadCount();
   {
     Stage stage;
-    ASSERT_TRUE(Image()->AddMovie(stage.wnd(), Strip().c_str(), kX, kY, 0, 50, 2801, 0, kW, kH, nullptr));
-    Image()->StartMovie(2801);  // a frame count of 0 plays as one frame
+    ASSERT_TRUE(Play(stage, Strip(), 0, 50, 2801, 0, nullptr));  // a frame count of 0 plays as one frame
     ASSERT_TRUE(WaitForThreads(threads + 1));
     ::Sleep(200);
     EXPECT_FALSE(Image()->isStop(2801));

@@ -42,11 +42,9 @@ TEST(Mp3, OpensTheAliasOnceAndDrivesIt) {
   const std::wstring dir = kvtest::FreshDir(L"media_mci");
   WriteTone(dir + L"first.wav", 2000);
   WriteTone(dir + L"second.wav", 500);
-
   MCIERROR error = 0;
   Mci(L"status mymusic mode", &error);
   ASSERT_NE(0u, error) << "the alias is open before PlayMP3";
-
   PlayMP3((dir + L"first.wav").c_str(), 0);
   const std::wstring mode = Mci(L"status mymusic mode", &error);
   if (error) {
@@ -56,7 +54,6 @@ TEST(Mp3, OpensTheAliasOnceAndDrivesIt) {
   EXPECT_EQ(L"2000", Mci(L"status mymusic length"));
   PlayMP3((dir + L"second.wav").c_str(), 1);  // cannot open the alias again: it holds the first file
   EXPECT_EQ(L"2000", Mci(L"status mymusic length"));
-
   if (::waveOutGetNumDevs() == 0) {
     std::printf("SKIPPED: no wave output device, so playing, pausing and resuming cannot be "
                 "observed; checked that the alias opened the first file only\n");

@@ -14,7 +14,10 @@ using std::min;
 #include <functional>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "gfx/image.h"
+#include "tests/support/test_support.h"
 #include "util/handles.h"
 
 namespace kvtest {
@@ -40,7 +43,6 @@ class Dib {
   ~Dib() { SelectObject(dc_.get(), old_); }
   Dib(const Dib&) = delete;
   Dib& operator=(const Dib&) = delete;
-
   HDC dc() const { return dc_.get(); }
   int w() const { return w_; }
   int h() const { return h_; }
@@ -68,7 +70,6 @@ class Dib {
     const CLSID png = PngEncoder();
     return picture.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
   }
-
  private:
   int w_, h_;
   kv::UniqueBitmap bitmap_;
@@ -86,6 +87,16 @@ inline bool Near(uint32_t a, uint32_t b, int tolerance = 2) {
   return true;
 }
 
+// Expects each {x, y, colour} pixel of dib to be within tolerance of its colour (0: exactly).
+struct Probe {
+  int x, y;
+  uint32_t want;
+};
+inline void ExpectPixels(const Dib& dib, std::initializer_list<Probe> probes, int tolerance = 0) {
+  for (const Probe& p : probes)
+    EXPECT_TRUE(Near(dib.at(p.x, p.y), p.want, tolerance)) << p.x << "," << p.y << ": " << std::hex << dib.at(p.x, p.y);
+}
+
 // Writes a w x h PNG whose pixel (x, y) is colour(x, y), straight alpha ARGB.
 inline bool MakePicture(const std::wstring& path, int w, int h,
                         const std::function<uint32_t(int, int)>& colour) {
@@ -95,6 +106,14 @@ inline bool MakePicture(const std::wstring& path, int w, int h,
     for (int x = 0; x < w; ++x) picture.SetPixel(x, y, Gdiplus::Color(colour(x, y)));
   const CLSID png = PngEncoder();
   return picture.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
+}
+
+// A picture made once per run in the program's scratch folder C:\kvtest\<folder>\ (one per program).
+inline std::wstring CachedPicture(const wchar_t* folder, const wchar_t* name, int w, int h, uint32_t (*colour)(int, int)) {
+  static const std::wstring root = FreshDir(folder);
+  const std::wstring path = root + name;
+  EXPECT_TRUE(kvtest::Exists(path) || MakePicture(path, w, h, colour)) << kvtest::Utf8(path);
+  return path;
 }
 
 }  // namespace kvtest

@@ -75,7 +75,6 @@ TEST_F(SkinTest, MakeSkinPacksEveryFileOfTheFolderByName) {
   // A 0-byte file is a bare head; folders are not packed.
   EXPECT_EQ((Records{{L"bg", "background bytes"}, {L"ok_0", "button state zero"}, {L"empty", ""}}),
             Parse(kvtest::ReadBytes(out_ + L"pack.kvs")));
-
   // The name runs up to the first dot after the last backslash and must fit its 29 characters.
   const std::wstring dir = kvtest::FreshDir(L"gfx_skin_names");
   for (const wchar_t* name : {L"a.b.png", L".hidden", L"nodot", L"name_of_twenty_nine_character.png",
@@ -96,18 +95,19 @@ TEST_F(SkinTest, MakeSkinFailures) {
 
 TEST_F(SkinTest, ModesAndPaths) {
   CKvSkin skin;
-  EXPECT_EQ(0, skin.GetResType());
+  std::vector<int> modes = {skin.GetResType()};
   skin.SetThemesName(L"blue");
-  EXPECT_EQ(1, skin.GetResType());
+  modes.push_back(skin.GetResType());
   wchar_t themes[MAX_PATH] = {}, small[8] = {};
   skin.GetThemesPath(themes);
-  EXPECT_EQ(kvtest::BinDir() + L"Themes\\blue\\", std::wstring(themes));
   skin.GetThemesPath(small, 8);
-  EXPECT_EQ(7u, std::wcslen(small));
+  EXPECT_EQ(kvtest::BinDir() + L"Themes\\blue\\", std::wstring(themes));
+  EXPECT_EQ(7u, std::wcslen(small));  // cut to the room
   skin.SetSkinName(L"kvtest_skin");
-  EXPECT_EQ(2, skin.GetResType());
+  modes.push_back(skin.GetResType());
   skin.SetResType(0);
-  EXPECT_EQ(0, skin.GetResType());
+  modes.push_back(skin.GetResType());
+  EXPECT_EQ((std::vector<int>{0, 1, 2, 0}), modes);
   EXPECT_EQ(GetKvSkin(), GetKvSkin());
 }
 
@@ -119,7 +119,6 @@ TEST_F(SkinTest, LoadedPackageServesStreamsOnceFound) {
   kvtest::RemoveTree(kvtest::BinDir() + L"Skins\\kvtest_skin\\");
   EXPECT_FALSE(skin.LoadSkin(L"kvtest_skin"));  // no package file yet
   EXPECT_EQ(2, skin.GetResType());
-
   Install({});
   ASSERT_TRUE(skin.MakeSkin(source_.c_str(), (kvtest::BinDir() + L"Skins\\kvtest_skin\\skin.kvs").c_str()));
   ASSERT_TRUE(skin.LoadSkin(L"kvtest_skin"));
@@ -139,7 +138,6 @@ TEST_F(SkinTest, LoadedPackageServesStreamsOnceFound) {
   stream = reinterpret_cast<IStream*>(1);
   EXPECT_FALSE(skin.GetRes(L"BG", stream));  // names compare exactly
   EXPECT_EQ(nullptr, stream);
-
   skin.FreeSkin();  // drops the package and the streams; mode and paths stay
   EXPECT_FALSE(skin.GetRes(L"bg", bg));
   EXPECT_EQ(2, skin.GetResType());

@@ -53,7 +53,6 @@ TEST(MemoryDc, PlainBufferDrawsOnceAtItsCorner) {
   EXPECT_EQ(0, CountColour(target, kOrange, 0, 0, 160, 100));
   FillBuffer(target, {0, 0, 40, 40}, false);  // not drawn on release
   EXPECT_EQ(0, CountColour(target, kOrange, 0, 0, 160, 100));
-
   CKvDC empty;  // releases quietly
   EXPECT_EQ(nullptr, empty.m_hMemDC);
   EXPECT_EQ(nullptr, empty.m_hBitmap);
