@@ -99,8 +99,6 @@ struct Ink {
   uint32_t strongest = 0;
 };
 
-// ---- sources, failures and sizes ----
-
 TEST(Image, BadDcFailsMissingSourcesDrawNothing) {
   RECT src = {0, 0, 5, 5};
   EXPECT_FALSE(Img().DrawImg(nullptr, 60026, L"IMG", 0, 0, 0, 0, nullptr));
@@ -190,8 +188,6 @@ TEST(Image, EverySourceFormDrawsTheSame) {
   });
 }
 
-// ---- natural size and source rectangles ----
-
 TEST(Image, NaturalSizeAndSourceRectangles) {
   Dib natural(80, 40);  // w = 50 but h = 0: both are replaced, the picture keeps its 20 x 10
   EXPECT_TRUE(Img().DrawImg(natural.dc(), Bands().c_str(), 5, 5, 50, 0, nullptr));
@@ -225,8 +221,6 @@ TEST(Image, ProgressStripIsEatenFromTheLeftMarkerDrawnWhole) {
   EXPECT_TRUE(Img().DrawImg(dib.dc(), 60027, L"IMG", 156, 30, 0, 0, nullptr));
   EXPECT_EQ(0, Misplaced(dib, marker, 156, 30));
 }
-
-// ---- frame strips, three- and nine-slice ----
 
 TEST(Image, FramesTakeIntegerWidthsAndClampTheIndex) {
   const std::wstring four = Picture(L"frames.png", 40, 10, [](int x, int) { return kBands[x / 10]; });
@@ -319,8 +313,6 @@ TEST(Image, ButtonStripFramesDrawAsNineSlice) {
   }
 }
 
-// ---- colour key, channels, rotation ----
-
 TEST(Image, ColourKeyLeavesOutExactlyTheKeyedPixels) {
   const std::wstring path = Picture(L"keyed.png", 10, 10, [](int x, int y) {
     return x < 5 ? kMagenta : y < 5 ? kGreen : 0xFFFE00FF;  // a near-magenta outside the key
@@ -372,8 +364,6 @@ TEST(Image, Rotate3DMapsThreeCorners) {
   ExpectPixels(dib, {{5, 15, 0}, {30, 30, 0}});
 }
 
-// ---- text ----
-
 HFONT TestFont(int size) { return GetKvFont()->GetFont(size, L"宋体", 0, 0, 0); }
 
 Ink Text(int w, int h, const wchar_t* text, int x, int y, int bw, int bh, bool centre,
@@ -414,8 +404,6 @@ TEST(Image, LineLimitShowsWholeLinesOnly) {
   }
   EXPECT_TRUE(l.bottom - l.top <= 24 && l.top > 1 && l.bottom < 32);  // one whole line, centred, clear of the edges
 }
-
-// ---- code pages ----
 
 TEST(CodePage, RunsUnderTheExpectedCodePage) {
   const char* expected = std::getenv("KV_EXPECT_ACP");
@@ -461,8 +449,6 @@ TEST(CodePage, ChineseCaptionRendersWithChineseGlyphs) {
     EXPECT_TRUE(GetACP() != 1252 || ansiDiffering > 0);  // so this test would catch that reading
   }
 }
-
-// ---- a composed frame, saved for a person to look at ----
 
 void Caption(HDC dc, const wchar_t* text, int x, int y, int w, int h, DWORD colour, bool centre) {
   Img().DrawString(dc, GetKvFont()->GetFont(0, nullptr, 0, 0, 0), text, x, y, w, h, colour, 254, centre, true, 0);

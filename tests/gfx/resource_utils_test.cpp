@@ -41,9 +41,7 @@ struct Target {
   explicit Target(const wchar_t* folder) : dir(kvtest::FreshDir(folder)), exe(dir + L"target.exe") {
     EXPECT_TRUE(kvtest::CopyProgram(L"exitapp_probe.exe", exe));
   }
-  ~Target() {
-    if (module) FreeLibrary(module);
-  }
+  ~Target() { FreeLibrary(module); }
   HMODULE Load() { return module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE); }
   Bytes Resource(const wchar_t* type, int id, WORD language) const {
     HRSRC res = FindResourceExW(module, type, MAKEINTRESOURCEW(id), language);
@@ -53,8 +51,6 @@ struct Target {
   std::wstring dir, exe;
   HMODULE module = nullptr;
 };
-
-// ---- readers ----
 
 TEST(ResourceRead, SizeStreamBufferAndFileMatchThePictureMissingGiveNothing) {
   const Bytes file = ReadBytes(SourcePicture("progress_strip_60026.png"));
@@ -66,11 +62,7 @@ TEST(ResourceRead, SizeStreamBufferAndFileMatchThePictureMissingGiveNothing) {
   STATSTG stat = {};
   stream->Stat(&stat, STATFLAG_NONAME);
   EXPECT_EQ(file.size(), stat.cbSize.QuadPart);
-  Bytes read(file.size() + 16);
-  ULONG got = 0;
-  stream->Read(read.data(), static_cast<ULONG>(read.size()), &got);
-  read.resize(got);
-  EXPECT_EQ(file, read);
+  EXPECT_EQ(std::string(file.begin(), file.end()), kvtest::ReadRest(stream.get()));
   Bytes buffer(file.size(), 0xAB), small(16, 0xAB);
   EXPECT_EQ(1, KvResGetBuff(60026, L"IMG", buffer.data(), static_cast<int>(buffer.size())));
   EXPECT_EQ(file, buffer);
@@ -87,12 +79,17 @@ TEST(ResourceRead, SizeStreamBufferAndFileMatchThePictureMissingGiveNothing) {
   EXPECT_FALSE(kvtest::Exists(saved + L"2"));
 }
 
-// ---- editing another executable ----
-
-TEST(ResourceEdit, UpdateWritesNeutralResources) {
+TEST(ResourceEdit, UpdateWritesNeutralResourcesOrFailsLeavingTheFile) {
   Target target(L"gfx_res_update");
-  const char data[] = "resource payload";
-  EXPECT_NE(0, KvResUpdate2(target.exe.c_str(), 7, L"KVDATA", const_cast<char*>(data), sizeof(data)));
+  char data[] = "resource payload";
+  kvtest::WriteText(target.dir + L"plain.txt", "not a program");
+  EXPECT_EQ(0, KvResUpdate2((target.dir + L"plain.txt").c_str(), 1, L"KVDATA", data, 4));
+  EXPECT_EQ(0, KvResUpdate2((target.dir + L"absent.exe").c_str(), 1, L"KVDATA", data, 4));
+  const Bytes before = ReadBytes(target.exe);
+  EXPECT_EQ(0, KvResUpdate(target.exe.c_str(), 1, L"KVDATA", (target.dir + L"absent.bin").c_str()));
+  EXPECT_EQ(before, ReadBytes(target.exe));  // untouched
+
+  EXPECT_NE(0, KvResUpdate2(target.exe.c_str(), 7, L"KVDATA", data, sizeof(data)));
   const std::wstring src = target.dir + L"picture.png";
   WriteBytes(src, ReadBytes(SourcePicture("msg_info_60056.png")));
   EXPECT_NE(0, KvResUpdate(target.exe.c_str(), 60099, L"IMG", src.c_str()));
@@ -108,17 +105,6 @@ TEST(ResourceEdit, UpdateWritesNeutralResources) {
   image.GetImgSize(60099, w, h);
   image.GetImgSize(60052, w52, h52);
   EXPECT_EQ(std::tuple(32, 32, 0), std::tuple(w, h, w52));
-}
-
-TEST(ResourceEdit, UpdateFailures) {
-  Target target(L"gfx_res_update_fail");
-  char data[4] = {1, 2, 3, 4};
-  kvtest::WriteText(target.dir + L"plain.txt", "not a program");
-  EXPECT_EQ(0, KvResUpdate2((target.dir + L"plain.txt").c_str(), 1, L"KVDATA", data, 4));
-  EXPECT_EQ(0, KvResUpdate2((target.dir + L"absent.exe").c_str(), 1, L"KVDATA", data, 4));
-  const Bytes before = ReadBytes(target.exe);
-  EXPECT_EQ(0, KvResUpdate(target.exe.c_str(), 1, L"KVDATA", (target.dir + L"absent.bin").c_str()));
-  EXPECT_EQ(before, ReadBytes(target.exe));  // untouched
 }
 
 // An .ico of n images whose bytes are recognisable: image i is (i + 1) * 10 bytes of 'a' + i.
@@ -183,8 +169,6 @@ TEST(ResourceEdit, ReplaceExeIcoFailures) {
   EXPECT_EQ(Bytes(20, 'b'), target.Resource(RT_ICON, 1, kChinese));
   EXPECT_TRUE(target.Resource(RT_ICON, 2, kChinese).empty());
 }
-
-// ---- image files ----
 
 CKvImage& Img() { return *GetKvImage(); }
 

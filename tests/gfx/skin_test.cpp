@@ -42,13 +42,6 @@ Bytes Record(const std::wstring& name, const std::string& data, uint32_t length 
   return r;
 }
 
-std::string ReadStream(IStream* stream) {
-  std::string out;
-  char buffer[256];
-  for (ULONG got = 0; SUCCEEDED(stream->Read(buffer, sizeof(buffer), &got)) && got;) out.append(buffer, got);
-  return out;
-}
-
 // Writes a package where LoadSkin(L"kvtest_skin") looks for it.
 void Install(const Bytes& package) {
   kvtest::RemoveTree(kvtest::BinDir() + L"Skins\\kvtest_skin\\");
@@ -128,9 +121,9 @@ TEST_F(SkinTest, LoadedPackageServesStreamsOnceFound) {
   bg->Read(four, 4, nullptr);
   ASSERT_TRUE(skin.GetRes(L"bg", again));  // the same stream, where the last reader left it
   EXPECT_EQ(bg, again);
-  EXPECT_EQ("ground bytes", ReadStream(again));
+  EXPECT_EQ("ground bytes", kvtest::ReadRest(again));
   ASSERT_TRUE(skin.GetRes(L"ok_0", ok));
-  EXPECT_EQ("button state zero", ReadStream(ok));
+  EXPECT_EQ("button state zero", kvtest::ReadRest(ok));
   ASSERT_TRUE(skin.GetRes(L"empty", empty));
   STATSTG stat = {};
   empty->Stat(&stat, STATFLAG_NONAME);
@@ -168,7 +161,7 @@ TEST_F(SkinTest, DamagedPackagesAreNeverReadPastTheirEnd) {
     ASSERT_TRUE(skin.LoadSkin(L"kvtest_skin"));
     IStream* stream = nullptr;
     ASSERT_TRUE(skin.GetRes(L"a", stream)) << kvtest::Utf8(c.cut);
-    EXPECT_EQ("data", ReadStream(stream));
+    EXPECT_EQ("data", kvtest::ReadRest(stream));
     EXPECT_FALSE(skin.GetRes(c.cut, stream)) << kvtest::Utf8(c.cut);
     EXPECT_EQ(nullptr, stream);
     EXPECT_FALSE(skin.GetRes(L"c", stream));
@@ -179,7 +172,7 @@ TEST_F(SkinTest, DamagedPackagesAreNeverReadPastTheirEnd) {
   ASSERT_TRUE(skin.LoadSkin(L"kvtest_skin"));
   IStream* stream = nullptr;
   ASSERT_TRUE(skin.GetRes(L"dup", stream));
-  EXPECT_EQ("first", ReadStream(stream));
+  EXPECT_EQ("first", kvtest::ReadRest(stream));
 }
 
 }  // namespace
