@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "tests/support/test_support.h"
 
@@ -41,13 +42,10 @@ class FontTest : public ::testing::Test {
 
 TEST_F(FontTest, DefaultIsSimSun12WithoutYaHeiAndYaHei18WithIt) {
   CKvFont plain;
-  EXPECT_EQ(0, plain.isSupportYaHei());
-  EXPECT_EQ(12, plain.GetDefaultSize());
   LOGFONTW lf = Read(plain.GetFont(0, nullptr, 0, 0, 0));
   EXPECT_STREQ(L"宋体", lf.lfFaceName);
-  EXPECT_EQ(12, lf.lfHeight);
-  EXPECT_EQ(FW_NORMAL, lf.lfWeight);
-  EXPECT_EQ(PROOF_QUALITY, lf.lfQuality);
+  EXPECT_EQ(std::tuple(0, 12, 12L, LONG{FW_NORMAL}, BYTE{PROOF_QUALITY}),
+            std::tuple(plain.isSupportYaHei(), plain.GetDefaultSize(), lf.lfHeight, lf.lfWeight, lf.lfQuality));
   for (const wchar_t* file : {L"msyh.ttc", L"msyh.ttf"}) {
     std::unique_ptr<CKvFont> cache;
     {
@@ -58,11 +56,10 @@ TEST_F(FontTest, DefaultIsSimSun12WithoutYaHeiAndYaHei18WithIt) {
       EXPECT_EQ(0, cache->CheckFont(L"Microsoft YaHei"));
       EXPECT_EQ(0, cache->CheckFont(nullptr));
     }
-    EXPECT_EQ(1, cache->isSupportYaHei()) << kvtest::Utf8(file);
-    EXPECT_EQ(18, cache->GetDefaultSize());
     lf = Read(cache->GetFont(0, nullptr, 0, 0, 0));
     EXPECT_STREQ(L"微软雅黑", lf.lfFaceName);
-    EXPECT_EQ(18, lf.lfHeight);
+    EXPECT_EQ(std::tuple(1, 18, 18L), std::tuple(cache->isSupportYaHei(), cache->GetDefaultSize(), lf.lfHeight))
+        << kvtest::Utf8(file);
     EXPECT_EQ(0, cache->CheckFont(L"微软雅黑"));  // the flag was settled at construction; the file is gone
   }
 }
@@ -81,12 +78,9 @@ TEST_F(FontTest, KeysStyleBytesAndStockFields) {
   EXPECT_EQ(bold2, cache.GetFont(12, L"宋体", 2, 0, 0));
   EXPECT_NE(cache.GetFont(12, L"SimSun", 0, 0, 0), cache.GetFont(12, L"simsun", 0, 0, 0));  // exact faces
   const LOGFONTW stock = Read(GetStockObject(DEFAULT_GUI_FONT)), lf = Read(cache.GetFont(-16, L"宋体", 0, 0x101, 0x201));
-  EXPECT_EQ(-16, lf.lfHeight);
-  EXPECT_EQ(1, lf.lfUnderline);  // low bytes only
-  EXPECT_EQ(1, lf.lfItalic);
-  EXPECT_EQ(stock.lfCharSet, lf.lfCharSet);
-  EXPECT_EQ(stock.lfPitchAndFamily, lf.lfPitchAndFamily);
-  EXPECT_EQ(stock.lfOutPrecision, lf.lfOutPrecision);
+  EXPECT_EQ(std::tuple(-16L, BYTE{1}, BYTE{1}), std::tuple(lf.lfHeight, lf.lfUnderline, lf.lfItalic));  // low bytes
+  EXPECT_EQ(std::tuple(stock.lfCharSet, stock.lfPitchAndFamily, stock.lfOutPrecision),
+            std::tuple(lf.lfCharSet, lf.lfPitchAndFamily, lf.lfOutPrecision));
   // Faces are cut to what a font holds.
   EXPECT_EQ(std::wstring(LF_FACESIZE - 1, L'x'), Read(cache.GetFont(12, std::wstring(45, L'x').c_str(), 0, 0, 0)).lfFaceName);
 }
@@ -99,8 +93,7 @@ TEST_F(FontTest, SetDefaultFontAffectsOnlyNewFonts) {
   HFONT after = cache.GetFont(0, nullptr, 0, 0, 0);
   EXPECT_NE(before, after);
   const LOGFONTW lf = Read(after);
-  EXPECT_EQ(14, lf.lfHeight);
-  EXPECT_EQ(134, lf.lfCharSet);
+  EXPECT_EQ(std::pair(14L, BYTE{134}), std::pair(lf.lfHeight, lf.lfCharSet));
   EXPECT_STREQ(L"宋体", lf.lfFaceName);
   EXPECT_EQ(12, Read(before).lfHeight);  // the old font is still alive and unchanged
   EXPECT_EQ(before, cache.GetFont(12, L"宋体", 0, 0, 0));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/gfx/pixels.h"
 
 namespace {
@@ -33,8 +35,7 @@ void FillBuffer(Dib& target, RECT rect, bool onRelease, bool draw = false) {
   ASSERT_NE(nullptr, buffer.m_hMemDC);
   BITMAP info = {};
   ASSERT_NE(0, GetObjectW(buffer.m_hBitmap, sizeof(info), &info));
-  EXPECT_EQ(rect.right - rect.left, info.bmWidth);
-  EXPECT_EQ(rect.bottom - rect.top, info.bmHeight);
+  EXPECT_EQ(std::pair(rect.right - rect.left, rect.bottom - rect.top), std::pair(info.bmWidth, info.bmHeight));
   FillSolid(buffer.m_hMemDC, info.bmWidth, info.bmHeight, RGB(255, 128, 0));
   EXPECT_EQ(0, CountColour(target, kOrange, 0, 0, target.w(), target.h()));  // nothing before release
   if (!draw) return;
@@ -54,8 +55,7 @@ TEST(MemoryDc, PlainBufferDrawsOnceAtItsCorner) {
   FillBuffer(target, {0, 0, 40, 40}, false);  // not drawn on release
   EXPECT_EQ(0, CountColour(target, kOrange, 0, 0, 160, 100));
   CKvDC empty;  // releases quietly
-  EXPECT_EQ(nullptr, empty.m_hMemDC);
-  EXPECT_EQ(nullptr, empty.m_hBitmap);
+  EXPECT_TRUE(!empty.m_hMemDC && !empty.m_hBitmap);
   HBITMAP bitmap = nullptr;
   {
     CKvDC later;
@@ -78,10 +78,9 @@ TEST(MemoryDc, AlphaBitmapIsBottomUp32BitAndStartsTransparent) {
   ASSERT_TRUE(bitmap);
   DIBSECTION section = {};
   ASSERT_EQ(static_cast<int>(sizeof(section)), GetObjectW(bitmap.get(), sizeof(section), &section));
-  EXPECT_EQ(450, section.dsBmih.biWidth);
-  EXPECT_EQ(230, section.dsBmih.biHeight);  // positive: rows stored bottom-up
-  EXPECT_EQ(32, section.dsBmih.biBitCount);
-  EXPECT_EQ(static_cast<DWORD>(BI_RGB), section.dsBmih.biCompression);
+  // Positive height: rows stored bottom-up.
+  EXPECT_EQ(std::tuple(450L, 230L, WORD{32}, DWORD{BI_RGB}),
+            std::tuple(section.dsBmih.biWidth, section.dsBmih.biHeight, section.dsBmih.biBitCount, section.dsBmih.biCompression));
   const auto* bits = static_cast<const uint32_t*>(section.dsBm.bmBits);
   ASSERT_NE(nullptr, bits);
   EXPECT_EQ(bits + 450 * 230, std::find_if(bits, bits + 450 * 230, [](uint32_t v) { return v != 0; }));
@@ -112,8 +111,7 @@ TEST(MemoryDc, LayeredBufferUpdatesTheWindowWhereItStands) {
   }
   RECT placed = {};
   GetWindowRect(window, &placed);
-  EXPECT_EQ(140, placed.left);
-  EXPECT_EQ(130, placed.top);
+  EXPECT_EQ(std::pair(140L, 130L), std::pair(placed.left, placed.top));
   MSG msg;  // then read the screen back where the window stands
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
   Sleep(200);
