@@ -19,27 +19,18 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         subprocess.run([sys.executable, generator, scratch], check=True)
         made = sorted(pathlib.Path(scratch).iterdir())
-        if not made:
-            failures.append("the generator wrote nothing")
+        failures += [] if made else ["the generator wrote nothing"]
         for fresh in made:
             old = committed / fresh.name
-            if not old.exists():
-                failures.append(f"{fresh.name}: not committed")
-            elif old.read_bytes() != fresh.read_bytes():
-                failures.append(f"{fresh.name}: differs from what the generator draws")
-    rc = (committed / "kvUninstall.rc").read_text(encoding="utf-8")
+            if not old.exists() or old.read_bytes() != fresh.read_bytes():
+                failures.append(f"{fresh.name}: not committed as the generator draws it")
+    rc = (committed / "kvUninstall.rc").read_text(encoding="utf-8").splitlines()
     for ident, (w, h) in SIZES.items():
-        lines = [l for l in rc.splitlines() if l.startswith(f"{ident} IMG ")]
-        if len(lines) != 1:
-            failures.append(f"{ident}: {len(lines)} lines in kvUninstall.rc")
-            continue
-        png = committed / lines[0].split('"')[1]
-        head = png.read_bytes()[:24]
+        lines = [l for l in rc if l.startswith(f"{ident} IMG ")]
+        head = (committed / lines[0].split('"')[1]).read_bytes()[:24] if len(lines) == 1 else b""
         if head[:8] != b"\x89PNG\r\n\x1a\n" or struct.unpack(">II", head[16:24]) != (w, h):
-            failures.append(f"{ident}: {png.name} is not a {w} x {h} PNG")
-    for f in failures:
-        print(f)
-    print(f"{len(SIZES)} pictures checked, {len(failures)} failures")
+            failures.append(f"{ident}: {len(lines)} lines in kvUninstall.rc, not one {w} x {h} PNG")
+    print("\n".join(failures + [f"{len(SIZES)} pictures checked, {len(failures)} failures"]))
     return 1 if failures else 0
 
 

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cwchar>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -16,37 +16,29 @@
 
 namespace {
 
-constexpr DWORD kFindTimeoutMs = 20000;
 constexpr int kComboFileName = 0x47C;  // file name box of the open and save dialogs
-constexpr int kEditRed = 706, kEditGreen = 707, kEditBlue = 708;  // colour dialog's RGB boxes
+constexpr int kEditRed = 706;          // colour dialog's red box; green and blue follow
+constexpr wchar_t kTextFilter[] = L"Text files\0*.txt\0All files\0*.*\0";
 
-struct Found {
-  DWORD thread;
-  HWND wnd;
-};
+BOOL CALLBACK FindVisible(HWND wnd, LPARAM param) {
+  auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
+  if (::GetWindowThreadProcessId(wnd, nullptr) != found->first || !::IsWindowVisible(wnd)) return TRUE;
+  found->second = wnd;
+  return FALSE;
+}
 
-BOOL CALLBACK FindTopLevel(HWND wnd, LPARAM param) {
-  auto* found = reinterpret_cast<Found*>(param);
-  if (::GetWindowThreadProcessId(wnd, nullptr) == found->thread && ::IsWindowVisible(wnd)) {
-    found->wnd = wnd;
-    return FALSE;
-  }
+BOOL CALLBACK CollectTexts(HWND wnd, LPARAM param) {
+  wchar_t text[256] = {};
+  ::GetWindowTextW(wnd, text, 256);
+  reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(text);
   return TRUE;
 }
 
-// The first visible top-level window of the thread, waiting for it to appear.
-HWND WaitForDialog(DWORD thread) {
-  const DWORD start = ::GetTickCount();
-  while (::GetTickCount() - start < kFindTimeoutMs) {
-    Found found{thread, nullptr};
-    ::EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&found));
-    if (found.wnd) {
-      ::Sleep(300);  // let the dialog finish setting itself up
-      return found.wnd;
-    }
-    ::Sleep(50);
-  }
-  return nullptr;
+// The first visible top-level window of the thread.
+HWND DialogOf(DWORD thread) {
+  std::pair<DWORD, HWND> found{thread, nullptr};
+  ::EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&found));
+  return found.second;
 }
 
 // Runs show() on a thread of its own while act() works the dialog from this one. Returns whether
@@ -60,106 +52,61 @@ bool Drive(const std::function<void()>& show, const std::function<void(HWND)>& a
     done = true;
   });
   while (!thread_id) ::Sleep(1);
-  HWND dialog = WaitForDialog(thread_id);
-  if (dialog) act(dialog);
-  // Whatever happened, end the dialog so the thread can be joined.
-  for (int i = 0; !done && i < 400; ++i) {
-    if (i > 20 && i % 10 == 0) {
-      // Still open (a message box of the dialog's own, or an act that did not end it): cancel
-      // whatever the thread shows.
-      Found found{thread_id, nullptr};
-      ::EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&found));
-      if (found.wnd) ::PostMessageW(found.wnd, WM_COMMAND, IDCANCEL, 0);
-    }
-    ::Sleep(50);
+  HWND dialog = nullptr;
+  for (const DWORD start = ::GetTickCount(); !dialog && ::GetTickCount() - start < 20000; ::Sleep(50))
+    dialog = DialogOf(thread_id);
+  if (dialog) {
+    ::Sleep(300);  // let the dialog finish setting itself up
+    act(dialog);
   }
+  // Whatever happened, end the dialog (or a message box of its own) so the thread can be joined.
+  for (int i = 0; !done && i < 400; ++i, ::Sleep(50))
+    if (i > 20 && i % 10 == 0)
+      if (HWND still = DialogOf(thread_id)) ::PostMessageW(still, WM_COMMAND, IDCANCEL, 0);
   dialog_thread.join();
   return dialog != nullptr;
 }
 
 void Press(HWND dialog, int button) { ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0); }
+void PressCancel(HWND dialog) { Press(dialog, IDCANCEL); }
 
-BOOL CALLBACK CollectTexts(HWND wnd, LPARAM param) {
-  wchar_t text[256] = {};
-  ::GetWindowTextW(wnd, text, 256);
-  reinterpret_cast<std::vector<std::wstring>*>(param)->push_back(text);
-  return TRUE;
-}
-
-std::vector<std::wstring> ChildTexts(HWND dialog) {
-  std::vector<std::wstring> texts;
-  ::EnumChildWindows(dialog, CollectTexts, reinterpret_cast<LPARAM>(&texts));
-  return texts;
-}
-
-constexpr wchar_t kTextFilter[] = L"Text files\0*.txt\0All files\0*.*\0";
-
-TEST(ColorDialog, CancelGivesTheInitialColour) {
+TEST(ColorDialog, CancelGivesTheInitialColourOkTheChoice) {
   COLORREF result = 0;
-  ASSERT_TRUE(Drive([&] { result = GetColorDlg(nullptr, RGB(12, 34, 56)); },
-                    [](HWND dialog) { Press(dialog, IDCANCEL); }));
+  ASSERT_TRUE(Drive([&] { result = GetColorDlg(nullptr, RGB(12, 34, 56)); }, PressCancel));
   EXPECT_EQ(RGB(12, 34, 56), result);
-}
-
-TEST(ColorDialog, OpensFullWithTheInitialColourAndReturnsTheChoice) {
-  COLORREF result = 0;
-  std::wstring red_box, green_box, blue_box;
-  ASSERT_TRUE(Drive([&] { result = GetColorDlg(nullptr, RGB(12, 34, 56)); },
-                    [&](HWND dialog) {
-                      wchar_t text[16] = {};
-                      ::GetDlgItemTextW(dialog, kEditRed, text, 16);
-                      red_box = text;
-                      ::GetDlgItemTextW(dialog, kEditGreen, text, 16);
-                      green_box = text;
-                      ::GetDlgItemTextW(dialog, kEditBlue, text, 16);
-                      blue_box = text;
-                      ::SetDlgItemTextW(dialog, kEditRed, L"200");
-                      ::SetDlgItemTextW(dialog, kEditGreen, L"100");
-                      ::SetDlgItemTextW(dialog, kEditBlue, L"50");
-                      Press(dialog, IDOK);
-                    }));
-  // The full dialog shows the initial colour in its boxes (they exist only when opened full).
-  EXPECT_EQ(L"12", red_box);
-  EXPECT_EQ(L"34", green_box);
-  EXPECT_EQ(L"56", blue_box);
+  std::wstring shown;
+  ASSERT_TRUE(Drive([&] { result = GetColorDlg(nullptr, RGB(12, 34, 56)); }, [&](HWND dialog) {
+    for (int i = 0; i < 3; ++i) {  // the RGB boxes exist only when the dialog opens full
+      wchar_t text[16] = {};
+      ::GetDlgItemTextW(dialog, kEditRed + i, text, 16);
+      shown += text + std::wstring(L" ");
+      ::SetDlgItemTextW(dialog, kEditRed + i, std::to_wstring(200 >> i).c_str());
+    }
+    Press(dialog, IDOK);
+  }));
+  EXPECT_EQ(L"12 34 56 ", shown);
   EXPECT_EQ(RGB(200, 100, 50), result);
 }
 
-TEST(OpenDialog, CancelGivesZero) {
+TEST(OpenDialog, CancelGivesZeroOkTheInitialFileWhichMustExist) {
   wchar_t buffer[MAX_PATH] = L"";
   int result = -1;
-  ASSERT_TRUE(Drive([&] { result = ShowOpenFileDlg(buffer, MAX_PATH, nullptr, kTextFilter, L"txt", 0); },
-                    [](HWND dialog) { Press(dialog, IDCANCEL); }));
+  auto show = [&] { result = ShowOpenFileDlg(buffer, MAX_PATH, nullptr, kTextFilter, L"txt", 0); };
+  ASSERT_TRUE(Drive(show, PressCancel));
   EXPECT_EQ(0, result);
-}
-
-TEST(OpenDialog, BufferIsTheInitialFileName) {
   const std::wstring dir = kvtest::FreshDir(L"dialogs_open");
-  const std::wstring file = dir + L"pick.txt";
-  kvtest::WriteText(file, "x");
-  wchar_t buffer[MAX_PATH] = {};
-  file.copy(buffer, file.size());
-  int result = -1;
-  ASSERT_TRUE(Drive([&] { result = ShowOpenFileDlg(buffer, MAX_PATH, nullptr, kTextFilter, L"txt", 0); },
-                    [](HWND dialog) { Press(dialog, IDOK); }));
+  kvtest::WriteText(dir + L"pick.txt", "x");
+  wcscpy(buffer, (dir + L"pick.txt").c_str());
+  ASSERT_TRUE(Drive(show, [](HWND dialog) { Press(dialog, IDOK); }));
   EXPECT_EQ(1, result);
-  EXPECT_EQ(file, std::wstring(buffer));
-}
-
-TEST(OpenDialog, FileMustExist) {
-  const std::wstring dir = kvtest::FreshDir(L"dialogs_open_missing");
-  const std::wstring missing = dir + L"missing.txt";
-  wchar_t buffer[MAX_PATH] = {};
-  missing.copy(buffer, missing.size());
-  int result = -1;
+  EXPECT_EQ(dir + L"pick.txt", std::wstring(buffer));
+  wcscpy(buffer, (dir + L"missing.txt").c_str());
   std::atomic<bool> refused{false};
-  ASSERT_TRUE(Drive([&] { result = ShowOpenFileDlg(buffer, MAX_PATH, nullptr, kTextFilter, L"txt", 0); },
-                    [&](HWND dialog) {
-                      Press(dialog, IDOK);
-                      // The dialog answers a missing file with a message box of its own and stays.
-                      ::Sleep(1000);
-                      refused = ::IsWindow(dialog) != FALSE;
-                    }));
+  ASSERT_TRUE(Drive(show, [&](HWND dialog) {
+    Press(dialog, IDOK);
+    ::Sleep(1000);  // the dialog answers a missing file with a message box of its own and stays
+    refused = ::IsWindow(dialog) != FALSE;
+  }));
   EXPECT_TRUE(refused);
   EXPECT_EQ(0, result);
 }
@@ -170,43 +117,33 @@ TEST(OpenDialog, MultiSelectListsFolderAndNames) {
   kvtest::WriteText(dir + L"b.txt", "b");
   wchar_t buffer[1024] = {};
   int result = -1;
-  ASSERT_TRUE(Drive([&] { result = ShowOpenFileDlg(buffer, 1024, nullptr, kTextFilter, L"txt", 1); },
-                    [&](HWND dialog) {
-                      // Into the folder first, as a user typing its path would; then both names.
-                      ::SetDlgItemTextW(dialog, kComboFileName, dir.c_str());
-                      Press(dialog, IDOK);
-                      ::Sleep(500);
-                      ::SetDlgItemTextW(dialog, kComboFileName, L"\"a.txt\" \"b.txt\"");
-                      Press(dialog, IDOK);
-                    }));
+  ASSERT_TRUE(Drive([&] { result = ShowOpenFileDlg(buffer, 1024, nullptr, kTextFilter, L"txt", 1); }, [&](HWND dialog) {
+    ::SetDlgItemTextW(dialog, kComboFileName, dir.c_str());  // into the folder first, as a user would
+    Press(dialog, IDOK);
+    ::Sleep(500);
+    ::SetDlgItemTextW(dialog, kComboFileName, L"\"a.txt\" \"b.txt\"");
+    Press(dialog, IDOK);
+  }));
   ASSERT_EQ(1, result);
   // Folder, then each name, each terminated; an empty name ends the list.
   std::vector<std::wstring> parts;
   for (const wchar_t* p = buffer; *p; p += std::wcslen(p) + 1) parts.push_back(p);
-  ASSERT_EQ(3u, parts.size()) << kvtest::Utf8(buffer);
-  EXPECT_EQ(dir.substr(0, dir.size() - 1), parts[0]);
-  EXPECT_EQ(L"a.txt", parts[1]);
-  EXPECT_EQ(L"b.txt", parts[2]);
+  EXPECT_EQ((std::vector<std::wstring>{dir.substr(0, dir.size() - 1), L"a.txt", L"b.txt"}), parts) << kvtest::Utf8(buffer);
 }
 
-TEST(SaveDialog, CancelEmptiesTheBuffer) {
-  wchar_t buffer[MAX_PATH] = L"left over";
-  int result = -1;
-  ASSERT_TRUE(Drive([&] { result = ShowSaveFileDlg(buffer, nullptr, L"txt", kTextFilter); },
-                    [](HWND dialog) { Press(dialog, IDCANCEL); }));
-  EXPECT_EQ(0, result);
-  EXPECT_EQ(std::wstring(L""), buffer);
-}
-
-TEST(SaveDialog, TypedNameGetsTheDefaultExtension) {
+TEST(SaveDialog, CancelEmptiesTheBufferTypedNameGetsTheDefaultExtension) {
   const std::wstring dir = kvtest::FreshDir(L"dialogs_save");
   wchar_t buffer[MAX_PATH] = L"left over";
   int result = -1;
-  ASSERT_TRUE(Drive([&] { result = ShowSaveFileDlg(buffer, nullptr, L"txt", kTextFilter); },
-                    [&](HWND dialog) {
-                      ::SetDlgItemTextW(dialog, kComboFileName, (dir + L"report").c_str());
-                      Press(dialog, IDOK);
-                    }));
+  auto show = [&] { result = ShowSaveFileDlg(buffer, nullptr, L"txt", kTextFilter); };
+  ASSERT_TRUE(Drive(show, PressCancel));
+  EXPECT_EQ(0, result);
+  EXPECT_EQ(std::wstring(L""), buffer);
+  wcscpy(buffer, L"left over");
+  ASSERT_TRUE(Drive(show, [&](HWND dialog) {
+    ::SetDlgItemTextW(dialog, kComboFileName, (dir + L"report").c_str());
+    Press(dialog, IDOK);
+  }));
   EXPECT_EQ(1, result);
   EXPECT_EQ(dir + L"report.txt", std::wstring(buffer));
 }
@@ -215,17 +152,14 @@ TEST(FolderDialog, CancelEmptiesTheBufferAndTheTitleFollowsTheCodePage) {
   wchar_t buffer[MAX_PATH] = L"left over";
   int result = -1;
   std::vector<std::wstring> texts;
-  ASSERT_TRUE(Drive([&] { result = ShowSelDir(buffer, nullptr); },
-                    [&](HWND dialog) {
-                      texts = ChildTexts(dialog);
-                      Press(dialog, IDCANCEL);
-                    }));
+  ASSERT_TRUE(Drive([&] { result = ShowSelDir(buffer, nullptr); }, [&](HWND dialog) {
+    ::EnumChildWindows(dialog, CollectTexts, reinterpret_cast<LPARAM>(&texts));
+    PressCancel(dialog);
+  }));
   EXPECT_EQ(0, result);
   EXPECT_EQ(std::wstring(L""), buffer);
   const std::wstring title = ::GetACP() == 1252 ? L"Please select the folder" : L"请选择文件夹";
-  bool shown = false;
-  for (const std::wstring& t : texts) shown = shown || t == title;
-  EXPECT_TRUE(shown) << "code page " << ::GetACP();
+  EXPECT_NE(texts.end(), std::find(texts.begin(), texts.end(), title)) << "code page " << ::GetACP();
 }
 
 }  // namespace

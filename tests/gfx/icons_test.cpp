@@ -20,53 +20,25 @@ std::wstring TempDir() {
   return temp;
 }
 
-std::wstring SystemFile(const wchar_t* name) {
+std::wstring Shell32() {
   wchar_t dir[MAX_PATH] = {};
   ::GetSystemDirectoryW(dir, MAX_PATH);
-  return std::wstring(dir) + L"\\" + name;
+  return std::wstring(dir) + L"\\shell32.dll";
 }
 
-SIZE IconSize(HICON icon) {
-  ICONINFO info = {};
-  SIZE size = {};
-  if (!::GetIconInfo(icon, &info)) return size;
-  kv::UniqueBitmap color(info.hbmColor), mask(info.hbmMask);
-  BITMAP bm = {};
-  ::GetObjectW(info.hbmMask, sizeof(bm), &bm);
-  size.cx = bm.bmWidth;
-  // A monochrome icon's mask holds the AND and XOR halves one above the other.
-  size.cy = info.hbmColor ? bm.bmHeight : bm.bmHeight / 2;
-  return size;
-}
-
-// A hidden window to own tray icons.
-class TrayOwner {
- public:
-  TrayOwner() : wnd_(::CreateWindowExW(0, L"STATIC", L"kv tray owner", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                       nullptr, nullptr, nullptr)) {}
-  ~TrayOwner() {
-    if (wnd_) ::DestroyWindow(wnd_);
-  }
-  HWND get() const { return wnd_; }
-
- private:
-  HWND wnd_;
-};
-
-TEST(FileIcons, ExtractsAtTheSizeAsked) {
-  const std::wstring shell32 = SystemFile(L"shell32.dll");
+TEST(FileIcons, ExtractsAtTheSizeAskedNullWithoutIcons) {
   for (int size : {16, 32, 48}) {
-    kv::UniqueIcon icon(GetFileIcon(shell32.c_str(), 0, size));
+    kv::UniqueIcon icon(GetFileIcon(Shell32().c_str(), 0, size));
     ASSERT_TRUE(icon) << "size " << size;
-    const SIZE got = IconSize(icon.get());
-    EXPECT_EQ(size, got.cx);
-    EXPECT_EQ(size, got.cy);
+    ICONINFO info = {};
+    ASSERT_TRUE(::GetIconInfo(icon.get(), &info));
+    kv::UniqueBitmap color(info.hbmColor), mask(info.hbmMask);
+    BITMAP bm = {};
+    ::GetObjectW(info.hbmMask, sizeof(bm), &bm);
+    EXPECT_EQ(size, bm.bmWidth);
+    EXPECT_EQ(size, info.hbmColor ? bm.bmHeight : bm.bmHeight / 2);  // a monochrome mask holds AND and XOR
   }
-  kv::UniqueIcon second(GetFileIcon(shell32.c_str(), 3, 32));
-  EXPECT_TRUE(second);
-}
-
-TEST(FileIcons, NullForMissingFilesOrIcons) {
+  EXPECT_TRUE(kv::UniqueIcon(GetFileIcon(Shell32().c_str(), 3, 32)));
   EXPECT_EQ(nullptr, GetFileIcon(L"C:\\kvtest\\no_such_file.exe", 0, 32));
   EXPECT_EQ(nullptr, GetFileIcon(nullptr, 0, 32));
   const std::wstring dir = kvtest::FreshDir(L"icons_plain");
@@ -76,31 +48,28 @@ TEST(FileIcons, NullForMissingFilesOrIcons) {
 
 TEST(UrlIcons, LocalNameOfAnIconAddress) {
   EXPECT_EQ(TempDir() + L"host_a_b.ico", kv::UrlIconLocalPath(L"HTTP://Host/A/b.ico"));
-  EXPECT_EQ(TempDir() + L"www.example.test_favicon.ico",
-            kv::UrlIconLocalPath(L"https://www.Example.test/favicon.ico"));
-  // Every occurrence goes, not only a leading one.
-  EXPECT_EQ(TempDir() + L"a_b_c.ico", kv::UrlIconLocalPath(L"http://a/http://b/c.ico"));
+  EXPECT_EQ(TempDir() + L"www.example.test_favicon.ico", kv::UrlIconLocalPath(L"https://www.Example.test/favicon.ico"));
+  EXPECT_EQ(TempDir() + L"a_b_c.ico", kv::UrlIconLocalPath(L"http://a/http://b/c.ico"));  // every occurrence goes
+  // A fresh address has no site icon on record: no path and no icon.
+  wchar_t out[MAX_PATH] = L"untouched";
+  EXPECT_EQ(0, GetUrlCacheIconPath(L"http://kvtest.invalid/never/visited", out));
+  EXPECT_EQ(nullptr, GetUrlCacheIcon(L"http://kvtest.invalid/never/visited", 16));
+  EXPECT_EQ(0, GetUrlCacheIconPath(nullptr, out));
 }
 
 TEST(UrlIcons, ShortcutIcon) {
   const std::wstring dir = kvtest::FreshDir(L"icons_url");
-  const std::wstring url_file = dir + L"site.url";
-  kvtest::WriteText(url_file,
-                    "[InternetShortcut]\r\nURL=http://kvtest.invalid/\r\n"
-                    "IconFile=HTTP://KvTest.invalid/Icons/Site.ico\r\nIconIndex=0\r\n");
+  kvtest::WriteText(dir + L"site.url", "[InternetShortcut]\r\nURL=http://kvtest.invalid/\r\n"
+                                       "IconFile=HTTP://KvTest.invalid/Icons/Site.ico\r\nIconIndex=0\r\n");
   const std::wstring local = kv::UrlIconLocalPath(L"HTTP://KvTest.invalid/Icons/Site.ico");
   ::DeleteFileW(local.c_str());
-
   // No local copy and no download: 0, and the caller's buffer is left as it was.
   wchar_t out[MAX_PATH] = L"untouched";
-  EXPECT_EQ(0, GetUrlShortcutIcon(url_file.c_str(), out, 0));
-  EXPECT_STREQ(L"untouched", out);
+  EXPECT_EQ(0, GetUrlShortcutIcon((dir + L"site.url").c_str(), out, 0));
   EXPECT_EQ(0, GetUrlShortcutIcon((dir + L"absent.url").c_str(), out, 0));
   EXPECT_STREQ(L"untouched", out);
-
-  // With a local copy in place the icon is found without any download.
-  kvtest::WriteText(local, "icon bytes");
-  const int found = GetUrlShortcutIcon(url_file.c_str(), out, 0);
+  kvtest::WriteText(local, "icon bytes");  // with a local copy in place, found without a download
+  const int found = GetUrlShortcutIcon((dir + L"site.url").c_str(), out, 0);
   ::DeleteFileW(local.c_str());
   if (!found) {
     kv::ComInit com;
@@ -117,34 +86,24 @@ TEST(UrlIcons, ShortcutIcon) {
   EXPECT_EQ(local, std::wstring(out));
 }
 
-TEST(UrlIcons, CacheIconOfAnUncachedAddress) {
-  // A fresh address has no site icon on record: no path and no icon.
-  wchar_t out[MAX_PATH] = L"untouched";
-  EXPECT_EQ(0, GetUrlCacheIconPath(L"http://kvtest.invalid/never/visited", out));
-  EXPECT_EQ(nullptr, GetUrlCacheIcon(L"http://kvtest.invalid/never/visited", 16));
-  EXPECT_EQ(0, GetUrlCacheIconPath(nullptr, out));
-}
-
 TEST(Tray, AddModifyDelete) {
-  TrayOwner owner;
-  ASSERT_NE(nullptr, owner.get());
-  kv::UniqueIcon icon(GetFileIcon(SystemFile(L"shell32.dll").c_str(), 0, 16));
-  kv::UniqueIcon other(GetFileIcon(SystemFile(L"shell32.dll").c_str(), 3, 16));
+  HWND owner = ::CreateWindowExW(0, L"STATIC", L"kv tray owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, owner);
+  kv::UniqueIcon icon(GetFileIcon(Shell32().c_str(), 0, 16)), other(GetFileIcon(Shell32().c_str(), 3, 16));
   ASSERT_TRUE(icon && other);
-
-  if (!ShowTray(owner.get(), icon.get(), L"栎禾软件", WM_APP + 1)) {
+  if (!ShowTray(owner, icon.get(), L"栎禾软件", WM_APP + 1)) {
+    ::DestroyWindow(owner);
     std::printf("SKIPPED: no notification area answers on this display\n");
     GTEST_SKIP();
   }
-  EXPECT_TRUE(SetIcon(owner.get(), other.get()));
-  EXPECT_TRUE(SetTip(owner.get(), std::wstring(300, L'x').c_str()));  // cut to the field
-  EXPECT_TRUE(ShowBalloon(owner.get(), L"标题", L"正文", 3000));
-  // The same icon cannot be added twice.
-  EXPECT_FALSE(ShowTray(owner.get(), icon.get(), L"again", WM_APP + 1));
-  EXPECT_TRUE(DelTray(owner.get()));
-  // Gone: neither changed nor deleted again.
-  EXPECT_FALSE(SetTip(owner.get(), L"after"));
-  EXPECT_FALSE(DelTray(owner.get()));
+  EXPECT_TRUE(SetIcon(owner, other.get()));
+  EXPECT_TRUE(SetTip(owner, std::wstring(300, L'x').c_str()));  // cut to the field
+  EXPECT_TRUE(ShowBalloon(owner, L"标题", L"正文", 3000));
+  EXPECT_FALSE(ShowTray(owner, icon.get(), L"again", WM_APP + 1));  // not added twice
+  EXPECT_TRUE(DelTray(owner));
+  EXPECT_FALSE(SetTip(owner, L"after"));  // gone: neither changed nor deleted again
+  EXPECT_FALSE(DelTray(owner));
+  ::DestroyWindow(owner);
 }
 
 }  // namespace

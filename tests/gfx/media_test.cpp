@@ -12,26 +12,12 @@
 
 namespace {
 
-// A mono 16-bit PCM tone of the given length, as a WAVE file.
+// A mono 16-bit 8 kHz PCM tone of the given length, as a WAVE file.
 void WriteTone(const std::wstring& path, int milliseconds) {
-  const uint32_t rate = 8000;
-  const uint32_t samples = rate * static_cast<uint32_t>(milliseconds) / 1000;
-  std::string data;
-  auto put32 = [&](uint32_t v) { data.append(reinterpret_cast<const char*>(&v), 4); };
-  auto put16 = [&](uint16_t v) { data.append(reinterpret_cast<const char*>(&v), 2); };
-  data += "RIFF";
-  put32(36 + samples * 2);
-  data += "WAVEfmt ";
-  put32(16);
-  put16(1);  // PCM
-  put16(1);  // mono
-  put32(rate);
-  put32(rate * 2);
-  put16(2);
-  put16(16);
-  data += "data";
-  put32(samples * 2);
-  for (uint32_t i = 0; i < samples; ++i) put16(static_cast<uint16_t>((i % 40) < 20 ? 6000 : -6000));
+  const uint32_t samples = 8 * milliseconds, head[] = {0x46464952, 36 + samples * 2, 0x45564157, 0x20746D66, 16,
+                                                       0x00010001, 8000, 16000, 0x00100002, 0x61746164, samples * 2};
+  std::string data(reinterpret_cast<const char*>(head), sizeof(head));
+  for (uint32_t i = 0; i < samples; ++i) data.append((i % 40) < 20 ? "\x70\x17" : "\x90\xE8", 2);  // +-6000
   kvtest::WriteText(path, data);
 }
 
@@ -48,8 +34,7 @@ TEST(Sound, PlayWavStartsAFileAsynchronously) {
   const DWORD start = ::GetTickCount();
   EXPECT_NE(FALSE, PlayWav((dir + L"tone.wav").c_str(), 0));
   EXPECT_LT(::GetTickCount() - start, 250u) << "the call waited for the sound";
-  // A null sound stops whatever plays.
-  EXPECT_NE(FALSE, PlayWav(nullptr, 0));
+  EXPECT_NE(FALSE, PlayWav(nullptr, 0));  // a null sound stops whatever plays
 }
 
 // One test for the whole MCI sequence: the alias stays open for the rest of the process.
@@ -57,11 +42,9 @@ TEST(Mp3, OpensTheAliasOnceAndDrivesIt) {
   const std::wstring dir = kvtest::FreshDir(L"media_mci");
   WriteTone(dir + L"first.wav", 2000);
   WriteTone(dir + L"second.wav", 500);
-
   MCIERROR error = 0;
   Mci(L"status mymusic mode", &error);
   ASSERT_NE(0u, error) << "the alias is open before PlayMP3";
-
   PlayMP3((dir + L"first.wav").c_str(), 0);
   const std::wstring mode = Mci(L"status mymusic mode", &error);
   if (error) {
@@ -69,19 +52,14 @@ TEST(Mp3, OpensTheAliasOnceAndDrivesIt) {
     GTEST_SKIP();
   }
   EXPECT_EQ(L"2000", Mci(L"status mymusic length"));
-
-  // A second PlayMP3 cannot open the alias again: it still holds the first file.
-  PlayMP3((dir + L"second.wav").c_str(), 1);
+  PlayMP3((dir + L"second.wav").c_str(), 1);  // cannot open the alias again: it holds the first file
   EXPECT_EQ(L"2000", Mci(L"status mymusic length"));
-
   if (::waveOutGetNumDevs() == 0) {
     std::printf("SKIPPED: no wave output device, so playing, pausing and resuming cannot be "
                 "observed; checked that the alias opened the first file only\n");
     StopMP3(L"mymusic");
     EXPECT_EQ(L"stopped", Mci(L"status mymusic mode"));
-    // Closed here rather than by the process's exit: Wine's sound driver teardown at exit with
-    // the device still open has been seen to crash the process now and then.
-    Mci(L"close mymusic");
+    Mci(L"close mymusic");  // Wine's sound teardown at exit has crashed with the device still open
     GTEST_SKIP();
   }
   EXPECT_EQ(L"playing", mode);
