@@ -14,11 +14,9 @@ using ImagePtr = std::unique_ptr<Image>;
 // A decoded picture, or null when the source does not decode. GDI+ hands back an object even for
 // an unreadable source; only its status tells.
 ImagePtr Checked(Image* image) {
-  if (image && image->GetLastStatus() != Ok) {
-    delete image;
-    return nullptr;
-  }
-  return ImagePtr(image);
+  ImagePtr owned(image);
+  if (owned && owned->GetLastStatus() != Ok) owned.reset();
+  return owned;
 }
 
 // Embedded colour profiles are ignored: the pictures are drawn with the colours they store.

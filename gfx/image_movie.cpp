@@ -130,7 +130,7 @@ void CKvImage::StartMovie(int id) {
     return;
   }
   start.release();  // the thread's now
-  ::CloseHandle(reinterpret_cast<HANDLE>(thread));
+  kv::UniqueHandleKernel detached(reinterpret_cast<HANDLE>(thread));  // nobody waits for it
 }
 
 void CKvImage::StopMovie(int id) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "util/handles.h"
+
 namespace {
 
 constexpr int kStopWaitMs = 100;
@@ -37,7 +39,7 @@ CKvThread::~CKvThread() {
 HANDLE CKvThread::StartThread(KvThreadProc routine, void* param, int detach) {
   HANDLE thread = BeginThread(routine, param, 0);
   if (thread && detach) {
-    ::CloseHandle(thread);
+    kv::UniqueHandleKernel detached(thread);  // nobody waits for a detached thread
     return nullptr;
   }
   return thread;

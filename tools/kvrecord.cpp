@@ -11,6 +11,7 @@
 
 #include "tools/console.h"
 #include "uninstall/record.h"
+#include "util/handles.h"
 
 namespace {
 
@@ -75,15 +76,15 @@ void PrintList(const wchar_t* title, const std::vector<UninstallEntry>& list) {
 }
 
 int Print(const wchar_t* path) {
-  FILE* raw = _wfopen(path, L"rb");
-  if (!raw) {
+  kv::UniqueStdioFile file(_wfopen(path, L"rb"));
+  if (!file) {
     kvtool::PrintLine(L"kvrecord: cannot open " + std::wstring(path));
     return 1;
   }
   UninstallRecord header = {};
   std::vector<UninstallEntry> removals, shortcuts;
-  ReadRecordLists(raw, &header, &removals, &shortcuts);
-  std::fclose(raw);
+  ReadRecordLists(file.get(), &header, &removals, &shortcuts);
+  file.reset();
   const bool folder_mode = header.installDir[0] != L'\0';
   kvtool::PrintLine(L"uninstall key: " + SlotText(header.uninstallKey));
   kvtool::PrintLine(L"display name:  " + SlotText(header.displayName));

@@ -384,13 +384,12 @@ void CKvDlg::PlayEffect(int effect) {
           kv::WindowDC screen(m_hWnd);
           Paint(screen.get());
         }
-        HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, 0);
-        // The stream owns the block from here on and frees it with itself.
-        if (!block || FAILED(::CreateStreamOnHGlobal(block, TRUE, picture.put()))) {
-          if (block) ::GlobalFree(block);
+        kv::UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, 0));
+        if (!block || FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, picture.put()))) {
           stop = true;
           break;
         }
+        block.release();  // the stream owns the block from here on and frees it with itself
         GetKvImage()->BmToStream(m_dcFrame.m_hBitmap, picture.get(), kv::ui::kBmpFormat);
         break;
       }
