@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""The uninstaller as a person meets it, under the test display: a product installed into the
-build's prefix (files, uninstall key, Start Menu folder, desktop and listed shortcuts,
-kvUninstall.dat, the uninstaller with zlib1.dll, a proxy.dat pointing at a loopback proxy started
-here), real clicks through the X server, then what is left and which reports the proxy saw.
-
-    window_e2e.py BIN_DIR ARTIFACTS_DIR folder|list|cancel|noname
-"""
+"""The uninstaller as a person meets it: a product installed into the build's prefix, real clicks
+through the X server, then what is left and which reports a loopback proxy saw.
+Usage: window_e2e.py BIN_DIR ARTIFACTS_DIR folder|list|cancel|noname"""
 import http.server
 import os
 import shutil
@@ -99,7 +95,8 @@ class Product:
         shutil.rmtree(self.root, ignore_errors=True)
         listed = mode == "list"
         self.install_win = root_win + ("app\\" if listed else name + "\\")
-        self.listed_folder_win, self.listed_file_win = root_win + "product files\\", root_win + "loose.txt"
+        self.listed_folder_win = root_win + "product files\\"
+        self.listed_file_win = root_win + "loose.txt"
         self.install = unix_path(self.install_win)
         os.makedirs(self.install)
         self.exe = os.path.join(self.install, "kvUninstall.exe")
@@ -109,7 +106,8 @@ class Product:
             f.write(proxy_dat(proxy_port))
         data_root = unix_path(self.listed_folder_win) if listed else self.install
         self.files = [os.path.join(data_root, rel) for rel in
-                      ("bin/brix.exe", "data/maps/map1.dat", "data/maps/map2.dat", "docs/readme.txt")]
+                      ("bin/brix.exe", "data/maps/map1.dat", "data/maps/map2.dat",
+                       "docs/readme.txt")]
         self.files += [unix_path(self.listed_file_win)] if listed else []
         for path in self.files:
             write(path, "content of " + path + "\n")
@@ -120,7 +118,8 @@ class Product:
         menu, desktop, quick = (wine(shortcut, "folder", f)[1]
                                 for f in ("programs", "desktop", "quicklaunch"))
         menu += "\\" + name
-        for folder, link in ((menu, name), (menu, "Uninstall " + name), (desktop, name), (quick, name)):
+        for folder, link in ((menu, name), (menu, "Uninstall " + name), (desktop, name),
+                             (quick, name)):
             wine(shortcut, "create", folder, link, self.install_win + "kvUninstall.exe")
         self.menu = unix_path(menu)
         write(os.path.join(self.menu, "Extras", "Manual.txt"), "manual\n")
@@ -296,7 +295,8 @@ def run_noname(bin_dir, artifacts, proxy):
         widths = [text_width(s) for s in shots]
         print(f"question widths: without record {widths[0]}, with record {widths[1]}", flush=True)
         check(widths[0] > 40, "without kvUninstall.dat the question is still drawn")
-        check(widths[1] > widths[0] + 40, "and it is shorter than with a named product: the name is empty")
+        check(widths[1] > widths[0] + 40,
+              "and it is shorter than with a named product: the name is empty")
         check(os.path.exists(product.exe), "nothing was removed")
     product.remove()
 

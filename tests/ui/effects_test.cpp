@@ -21,15 +21,16 @@ using kv::ui::EffectSteps;
 using Steps = std::vector<EffectStep>;
 using Ints = std::vector<int>;
 using Box = std::array<int, 4>;
+using K = EffectStep;  // kinds and fields
 
-Steps Only(const Steps& steps, EffectStep::Kind kind) {
+Steps Only(const Steps& steps, K::Kind kind) {
   Steps out;
   std::copy_if(steps.begin(), steps.end(), std::back_inserter(out),
                [&](const EffectStep& s) { return s.kind == kind; });
   return out;
 }
 // One field of the steps of one kind.
-Ints Field(const Steps& steps, EffectStep::Kind kind, int EffectStep::*field) {
+Ints Field(const Steps& steps, K::Kind kind, int K::*field) {
   Ints out;
   for (const EffectStep& s : Only(steps, kind)) out.push_back(s.*field);
   return out;
@@ -37,42 +38,42 @@ Ints Field(const Steps& steps, EffectStep::Kind kind, int EffectStep::*field) {
 Box BoxOf(const EffectStep& s) { return {s.x, s.y, s.w, s.h}; }
 int TotalSleep(const Steps& steps) {
   int total = 0;
-  for (int ms : Field(steps, EffectStep::kSleep, &EffectStep::value)) total += ms;
+  for (int ms : Field(steps, K::kSleep, &K::value)) total += ms;
   return total;
 }
-bool Has(const Steps& steps, EffectStep::Kind kind) { return !Only(steps, kind).empty(); }
+bool Has(const Steps& steps, K::Kind kind) { return !Only(steps, kind).empty(); }
 const EffectGeometry kMain{735, 425, 450, 230}, kAt0{0, 0, 450, 230}, kSmall{100, 100, 300, 200};
 
 TEST(EffectSteps, SlideInOnTheMainWindow) {
   const Steps steps = EffectSteps(0, kMain);
-  EXPECT_EQ((Ints{-55, 340, 735, 730, 725, 730, 735, 735}), Field(steps, EffectStep::kMove, &EffectStep::x));
-  for (const EffectStep& m : Only(steps, EffectStep::kMove)) EXPECT_EQ((Box{m.x, 425, 450, 230}), BoxOf(m));
+  EXPECT_EQ((Ints{-55, 340, 735, 730, 725, 730, 735, 735}), Field(steps, K::kMove, &K::x));
+  for (const EffectStep& m : Only(steps, K::kMove)) EXPECT_EQ((Box{m.x, 425, 450, 230}), BoxOf(m));
   EXPECT_EQ((Ints{50, 50, 50, 20, 20, 20, 20}),
-            Field(steps, EffectStep::kSleep, &EffectStep::value));
-  EXPECT_EQ(EffectStep::kRedraw, steps.back().kind);
-  EXPECT_FALSE(Has(steps, EffectStep::kClose));
+            Field(steps, K::kSleep, &K::value));
+  EXPECT_EQ(K::kRedraw, steps.back().kind);
+  EXPECT_FALSE(Has(steps, K::kClose));
 }
 
 TEST(EffectSteps, DropDownRollUpSlideOut) {
   const EffectGeometry g{10, 20, 450, 230};
   EXPECT_EQ((Ints{46, 92, 138, 184, 230, 230}),
-            Field(EffectSteps(1, g), EffectStep::kMove, &EffectStep::h));
+            Field(EffectSteps(1, g), K::kMove, &K::h));
   const Steps roll = EffectSteps(2, g);
-  EXPECT_EQ((Ints{184, 138, 92, 46, 0}), Field(roll, EffectStep::kMove, &EffectStep::h));
-  EXPECT_EQ(EffectStep::kClose, roll.back().kind);
+  EXPECT_EQ((Ints{184, 138, 92, 46, 0}), Field(roll, K::kMove, &K::h));
+  EXPECT_EQ(K::kClose, roll.back().kind);
   const Steps out = EffectSteps(3, kMain);
-  EXPECT_EQ((Ints{498, 261, 24, -213, -450}), Field(out, EffectStep::kMove, &EffectStep::x));
+  EXPECT_EQ((Ints{498, 261, 24, -213, -450}), Field(out, K::kMove, &K::x));
   EXPECT_EQ(250, TotalSleep(out));
-  EXPECT_FALSE(Has(out, EffectStep::kClose)) << "slide out stays shown";
+  EXPECT_FALSE(Has(out, K::kClose)) << "slide out stays shown";
 }
 
 TEST(EffectSteps, OpenFromAndCloseToTheCentreLine) {
   const EffectGeometry g{100, 100, 450, 230};
   const Steps open = EffectSteps(4, g);
-  EXPECT_EQ(EffectStep::kMoveHidden, open[0].kind);
-  EXPECT_EQ(EffectStep::kFreeze, open[1].kind);
+  EXPECT_EQ(K::kMoveHidden, open[0].kind);
+  EXPECT_EQ(K::kFreeze, open[1].kind);
   EXPECT_EQ(0, open[1].value);
-  const Steps frames = Only(open, EffectStep::kFramePlain), moves = Only(open, EffectStep::kMove);
+  const Steps frames = Only(open, K::kFramePlain), moves = Only(open, K::kMove);
   ASSERT_EQ(10u, frames.size());
   // step 23, half 11: the window opens around its middle while the frame shows the middle band.
   EXPECT_EQ((Box{100, 204, 450, 23}), BoxOf(moves[0]));
@@ -80,93 +81,92 @@ TEST(EffectSteps, OpenFromAndCloseToTheCentreLine) {
             (Ints{frames[0].src.top, frames[0].src.bottom, frames[9].src.top, frames[9].h}));
   EXPECT_EQ((Box{100, 100, 450, 230}), BoxOf(moves.back()));
 
-  const Steps close = EffectSteps(5, g), shut = Only(close, EffectStep::kMove);
+  const Steps close = EffectSteps(5, g), shut = Only(close, K::kMove);
   ASSERT_EQ(10u, shut.size());
   EXPECT_EQ((Box{100, 111, 450, 207}), BoxOf(shut[0]));
   EXPECT_EQ((Box{100, 215, 450, 1}), BoxOf(shut.back()));
   EXPECT_EQ(1, close.front().value) << "freezes first";
-  EXPECT_EQ(EffectStep::kClose, close.back().kind);
+  EXPECT_EQ(K::kClose, close.back().kind);
 }
 
 TEST(EffectSteps, FadeInAndOut) {
   EXPECT_EQ((Ints{0, 79, 98, 117, 136, 155, 174, 193, 212, 231, 250}),
-            Field(EffectSteps(6, {0, 0, 100, 100}), EffectStep::kAlpha, &EffectStep::value));
+            Field(EffectSteps(6, {0, 0, 100, 100}), K::kAlpha, &K::value));
   const Steps out = EffectSteps(7, {0, 0, 100, 100});
-  const Ints alphas = Field(out, EffectStep::kAlpha, &EffectStep::value);
+  const Ints alphas = Field(out, K::kAlpha, &K::value);
   ASSERT_EQ(20u, alphas.size());
   EXPECT_EQ(243, alphas.front());
   EXPECT_EQ(15, alphas.back());
-  EXPECT_FALSE(Has(out, EffectStep::kClose));
-  EXPECT_FALSE(Has(out, EffectStep::kMove));
+  EXPECT_FALSE(Has(out, K::kClose));
+  EXPECT_FALSE(Has(out, K::kMove));
   EXPECT_EQ(600, TotalSleep(out));
 }
 
 TEST(EffectSteps, ZoomInOvershootsAndSettles) {
-  const Steps steps = EffectSteps(8, kSmall), moves = Only(steps, EffectStep::kMove);
-  EXPECT_EQ((Ints{50, 100, 150, 183, 216, 249}), Field(steps, EffectStep::kAlpha, &EffectStep::value));
+  const Steps steps = EffectSteps(8, kSmall), moves = Only(steps, K::kMove);
+  EXPECT_EQ((Ints{50, 100, 150, 183, 216, 249}), Field(steps, K::kAlpha, &K::value));
   ASSERT_EQ(7u, moves.size());
   EXPECT_EQ((Box{200, 167, 100, 66}), BoxOf(moves[0])) << "from the centre in thirds";
   EXPECT_EQ(300, moves[2].w);
   EXPECT_EQ((Box{70, 82, 360, 236}), BoxOf(moves[3])) << "k = 6: overshoot, back by 20 x 12";
   EXPECT_EQ((Box{100, 100, 300, 200}), BoxOf(moves[6]));
-  EXPECT_EQ((Box{100, 100, 300, 200}), BoxOf(Only(steps, EffectStep::kStoreGeometry).back()));
-  EXPECT_EQ(0, Only(steps, EffectStep::kFreeze).back().value);
+  EXPECT_EQ((Box{100, 100, 300, 200}), BoxOf(Only(steps, K::kStoreGeometry).back()));
+  EXPECT_EQ(0, Only(steps, K::kFreeze).back().value);
 }
 
 TEST(EffectSteps, ZoomOutOnAMessageBox) {
   EffectGeometry g = kSmall;
   g.roundCorners = true;
-  const Steps steps = EffectSteps(9, g), moves = Only(steps, EffectStep::kMove);
-  EXPECT_EQ((Ints{217, 184, 151, 100, 50, 0}), Field(steps, EffectStep::kAlpha, &EffectStep::value));
+  const Steps steps = EffectSteps(9, g), moves = Only(steps, K::kMove);
+  EXPECT_EQ((Ints{217, 184, 151, 100, 50, 0}), Field(steps, K::kAlpha, &K::value));
   ASSERT_EQ(6u, moves.size());
   EXPECT_EQ((Box{70, 82, 360, 236}), BoxOf(moves[2]));
   // Then towards the centre: a = 120, b = 78.
   EXPECT_EQ((Box{130, 121, 240, moves[3].h}), BoxOf(moves[3]));
   EXPECT_EQ((Ints{190, 120}), (Ints{moves[4].x, moves[4].w}));
   EXPECT_EQ((Box{250, 199, 0, moves[5].h}), BoxOf(moves[5]));
-  const EffectStep stored = Only(steps, EffectStep::kStoreGeometry).back();
+  const EffectStep stored = Only(steps, K::kStoreGeometry).back();
   EXPECT_EQ((Ints{250, 360}), (Ints{stored.x, stored.w})) << "the enlarged size stays stored";
-  EXPECT_EQ(3u, Only(steps, EffectStep::kCorners).size());
-  EXPECT_FALSE(Has(EffectSteps(9, kSmall), EffectStep::kCorners));
+  EXPECT_EQ(3u, Only(steps, K::kCorners).size());
+  EXPECT_FALSE(Has(EffectSteps(9, kSmall), K::kCorners));
 }
 
 TEST(EffectSteps, FlipsMapTheCapturedPicture) {
-  const Steps in = EffectSteps(10, kAt0), frames = Only(in, EffectStep::kFrame3D);
-  EXPECT_EQ(EffectStep::kCapture, in.front().kind);
+  const Steps in = EffectSteps(10, kAt0), frames = Only(in, K::kFrame3D);
+  EXPECT_EQ(K::kCapture, in.front().kind);
   ASSERT_EQ(11u, frames.size());
   EXPECT_EQ((Ints{0, 450}), (Ints{frames[0].points[0].x, frames[0].points[1].x}));
   EXPECT_EQ(230, frames[0].points[2].y);
   EXPECT_EQ((Ints{225, 225}), (Ints{frames[5].points[0].x, frames[5].points[1].x}));
   EXPECT_EQ((Ints{450, 0}), (Ints{frames[10].points[0].x, frames[10].points[1].x}))
       << "past the middle the picture is mirrored";
-  EXPECT_TRUE(Has(in, EffectStep::kDropLayered));
+  EXPECT_TRUE(Has(in, K::kDropLayered));
   EffectGeometry layered = kAt0;
   layered.layered = true;
-  EXPECT_FALSE(Has(EffectSteps(10, layered), EffectStep::kDropLayered));
+  EXPECT_FALSE(Has(EffectSteps(10, layered), K::kDropLayered));
 
-  const Steps away = Only(EffectSteps(11, kAt0), EffectStep::kFrame3D);
+  const Steps away = Only(EffectSteps(11, kAt0), K::kFrame3D);
   ASSERT_EQ(6u, away.size());
-  EXPECT_EQ((Ints{15, 15, 245}),
-            (Ints{away[0].points[0].y, away[0].points[1].y, away[0].points[2].y})) << "u = -r: e = 15";
-  EXPECT_EQ(0, away[5].points[0].y) << "u = 0: e = 0";
-  EXPECT_EQ(30, away[5].points[1].y);
-  EXPECT_FALSE(Has(EffectSteps(11, kAt0), EffectStep::kClose));
+  auto ys = [](const EffectStep& f) { return Ints{f.points[0].y, f.points[1].y, f.points[2].y}; };
+  EXPECT_EQ((Ints{15, 15, 245}), ys(away[0])) << "u = -r: e = 15";
+  EXPECT_EQ((Ints{0, 30}), Ints(ys(away[5]).begin(), ys(away[5]).begin() + 2)) << "u = 0: e = 0";
+  EXPECT_FALSE(Has(EffectSteps(11, kAt0), K::kClose));
   EffectGeometry child = kAt0;
   child.childWindow = true;
-  EXPECT_EQ(EffectStep::kClose, EffectSteps(11, child).back().kind);
+  EXPECT_EQ(K::kClose, EffectSteps(11, child).back().kind);
   // A narrow window still ends.
-  EXPECT_EQ(6u, Only(EffectSteps(10, {0, 0, 5, 50}), EffectStep::kFrame3D).size());
-  EXPECT_EQ(3u, Only(EffectSteps(11, {0, 0, 5, 50}), EffectStep::kFrame3D).size());
+  EXPECT_EQ(6u, Only(EffectSteps(10, {0, 0, 5, 50}), K::kFrame3D).size());
+  EXPECT_EQ(3u, Only(EffectSteps(11, {0, 0, 5, 50}), K::kFrame3D).size());
 }
 
 TEST(EffectSteps, WipeInAndOutAndUnknownNumbers) {
   EXPECT_EQ((Ints{45, 90, 135, 180, 225, 270, 315, 360, 405, 450, 450}),
-            Field(EffectSteps(12, kAt0), EffectStep::kMove, &EffectStep::w));
+            Field(EffectSteps(12, kAt0), K::kMove, &K::w));
   const Steps out = EffectSteps(13, kAt0);
-  EXPECT_EQ(405, Only(out, EffectStep::kMove).front().w);
-  EXPECT_EQ(0, Only(out, EffectStep::kMove).back().w);
-  EXPECT_EQ(10u, Only(out, EffectStep::kRedraw).size());
-  EXPECT_EQ(EffectStep::kClose, out.back().kind);
+  EXPECT_EQ(405, Only(out, K::kMove).front().w);
+  EXPECT_EQ(0, Only(out, K::kMove).back().w);
+  EXPECT_EQ(10u, Only(out, K::kRedraw).size());
+  EXPECT_EQ(K::kClose, out.back().kind);
   EXPECT_TRUE(EffectSteps(14, kAt0).empty());
   EXPECT_TRUE(EffectSteps(-1, kAt0).empty());
 }
