@@ -11,32 +11,23 @@
 
 namespace {
 
-TEST(App, ConstructionFacts) {
+TEST(App, ConstructionFactsAndNameRoom) {
   CKvApp& app = *GetKvApp();
   EXPECT_EQ(&app, GetKvApp());
   EXPECT_EQ(::GetModuleHandleW(nullptr), app.m_hInstance);
   EXPECT_EQ(nullptr, app.m_hMainWnd);
-  wchar_t module[MAX_PATH] = {};
-  ::GetModuleFileNameW(nullptr, module, MAX_PATH);
-  std::wstring expected = module;
-  expected.erase(expected.rfind(L'\\') + 1);
-  EXPECT_EQ(expected, app.m_szAppDir);
-  EXPECT_EQ(-1, app.m_nCaretX);
-  EXPECT_EQ(-1, app.m_nCaretY);
-  EXPECT_EQ(20, app.m_nCaretHeight);
-  EXPECT_EQ(0, app.m_bExiting.load());
-}
-
-TEST(App, NameIsCutToItsRoom) {
-  CKvApp app;
-  app.SetAppName(L"栎禾软件-卸载程序");
-  EXPECT_STREQ(L"栎禾软件-卸载程序", app.m_szAppName);
-  app.SetAppName(std::wstring(250, L'n').c_str());
-  EXPECT_EQ(std::wstring(199, L'n'), app.m_szAppName);
+  EXPECT_EQ(kvtest::BinDir(), app.m_szAppDir);
+  EXPECT_EQ((std::vector<int>{-1, -1, 20, 0}), (std::vector<int>{app.m_nCaretX, app.m_nCaretY,
+                                                app.m_nCaretHeight, app.m_bExiting.load()}));
+  CKvApp named;
+  named.SetAppName(L"栎禾软件-卸载程序");
+  EXPECT_STREQ(L"栎禾软件-卸载程序", named.m_szAppName);
+  named.SetAppName(std::wstring(250, L'n').c_str());
+  EXPECT_EQ(std::wstring(199, L'n'), named.m_szAppName) << "cut to its room";
 }
 
 TEST(App, CurPathEndsWithBackslashAndRespectsRoom) {
-  wchar_t dir[MAX_PATH + 1] = {};
+  wchar_t dir[MAX_PATH + 1] = {}, other[MAX_PATH + 1] = {};
   GetCurPath(dir, MAX_PATH + 1);
   const std::wstring text = dir;
   ASSERT_FALSE(text.empty());
@@ -45,34 +36,36 @@ TEST(App, CurPathEndsWithBackslashAndRespectsRoom) {
   GetCurPath(small, 4);  // does not fit: left empty, nothing written past the room
   EXPECT_EQ(L'\0', small[0]);
   EXPECT_EQ(L'z', small[1]);
-  wchar_t other[MAX_PATH + 1] = {};
   GetCurPathEx(L"kernel32.dll", other, MAX_PATH + 1);
   EXPECT_NE(text, other);
   GetCurPathEx(L"no_such_module.dll", other, MAX_PATH + 1);
   EXPECT_EQ(text, other);
 }
 
-LRESULT CALLBACK CountingProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  if (msg == WM_APP) {
-    auto* count = reinterpret_cast<int*>(::GetWindowLongPtrW(wnd, GWLP_USERDATA));
-    ++*count;
-    if (*count == 3) ::PostQuitMessage(42);
-    return 0;
-  }
-  return ::DefWindowProcW(wnd, msg, wparam, lparam);
+// Windows of a class of their own: count WM_APP and quit on the third; paint white.
+LRESULT CALLBACK CountingProc(HWND wnd, UINT msg, WPARAM w, LPARAM l) {
+  if (msg != WM_APP) return ::DefWindowProcW(wnd, msg, w, l);
+  int* n = reinterpret_cast<int*>(::GetWindowLongPtrW(wnd, GWLP_USERDATA));
+  if (++*n == 3) ::PostQuitMessage(42);
+  return 0;
 }
-
-TEST(App, MsgLoopDispatchesUntilQuit) {
+HWND TestWindow(const wchar_t* cls, int* count, DWORD style, HWND parent) {
   WNDCLASSW wc = {};
   wc.lpfnWndProc = CountingProc;
   wc.hInstance = ::GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"KvAppTestCounting";
+  wc.lpszClassName = cls;
+  wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
   ::RegisterClassW(&wc);
-  HWND wnd = ::CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                             wc.hInstance, nullptr);
-  ASSERT_NE(nullptr, wnd);
+  HWND wnd = ::CreateWindowExW(parent ? 0 : WS_EX_TOPMOST, cls, L"", style, 50, 50, 100, 60,
+                               parent, nullptr, wc.hInstance, nullptr);
+  ::SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(count));
+  return wnd;
+}
+
+TEST(App, MsgLoopDispatchesUntilQuit) {
   int count = 0;
-  ::SetWindowLongPtrW(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&count));
+  HWND wnd = TestWindow(L"KvAppTestCounting", &count, 0, HWND_MESSAGE);
+  ASSERT_NE(nullptr, wnd);
   for (int i = 0; i < 3; ++i) ::PostMessageW(wnd, WM_APP, 0, 0);
   EXPECT_EQ(42, GetKvApp()->MsgLoop());
   EXPECT_EQ(3, count);
@@ -83,51 +76,35 @@ TEST(App, ExitAppEndsThroughNormalExit) {
   const DWORD start = ::GetTickCount();
   const kvtest::ProcessResult r = kvtest::Run(L"\"" + kvtest::BinDir() + L"exitapp_probe.exe\"");
   ASSERT_FALSE(r.timed_out);
-  EXPECT_LT(::GetTickCount() - start, 4000u);  // the 5-second timer did not hold the exit up
+  // The 5-second timer does not hold the exit up (a sleeping timer delays it by its 100 ms
+  // wait at most); the exit handlers and the static destructors run.
+  EXPECT_LT(::GetTickCount() - start, 4000u);
   EXPECT_EQ(0u, r.exit_code);
   const auto lines = kvtest::Lines(r.output);
-  // The exit handlers and the static destructors run; a sleeping timer delays exit by at most
-  // its 100 ms wait.
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "exit handler ran"), lines.end()) << r.output;
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "static destructor ran"), lines.end()) << r.output;
-}
-
-}  // namespace
-
-namespace {
-
-LRESULT CALLBACK WhiteProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-  return ::DefWindowProcW(wnd, msg, wparam, lparam);
+  for (const char* line : {"exit handler ran", "static destructor ran"})
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << r.output;
 }
 
 TEST(App, DrawCaretInvertsAndRestores) {
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = WhiteProc;
-  wc.hInstance = ::GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"KvAppTestCaret";
-  wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-  ::RegisterClassW(&wc);
-  HWND wnd = ::CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"caret", WS_POPUP | WS_VISIBLE, 50,
-                               50, 100, 60, nullptr, nullptr, wc.hInstance, nullptr);
+  int unused = 0;
+  HWND wnd = TestWindow(L"KvAppTestCaret", &unused, WS_POPUP | WS_VISIBLE, nullptr);
   ASSERT_NE(nullptr, wnd);
   ::UpdateWindow(wnd);
   kv::WindowDC dc(wnd);
   RECT client = {0, 0, 100, 60};
   ::FillRect(dc.get(), &client, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-  ::GdiFlush();
-
   CKvApp app;
   app.m_nCaretX = 10;
   app.m_nCaretY = 5;
   app.m_nCaretHeight = 20;
+  auto at = [&](int x, int y) { return ::GdiFlush(), ::GetPixel(dc.get(), x, y); };
+  at(0, 0);
   app.DrawCaret(wnd);
-  ::GdiFlush();
-  EXPECT_EQ(RGB(0, 0, 0), ::GetPixel(dc.get(), 10, 15));
-  EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(dc.get(), 11, 15));
-  EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(dc.get(), 10, 26));  // the line ends at y + height
+  EXPECT_EQ(RGB(0, 0, 0), at(10, 15));
+  EXPECT_EQ(RGB(255, 255, 255), at(11, 15));
+  EXPECT_EQ(RGB(255, 255, 255), at(10, 26)) << "the line ends at y + height";
   app.DrawCaret(wnd);  // the second stroke undoes the first
-  ::GdiFlush();
-  EXPECT_EQ(RGB(255, 255, 255), ::GetPixel(dc.get(), 10, 15));
+  EXPECT_EQ(RGB(255, 255, 255), at(10, 15));
   ::DestroyWindow(wnd);
 }
 

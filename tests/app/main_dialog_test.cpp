@@ -35,38 +35,24 @@ class AppDirScope {
   wchar_t saved_[CKvApp::kDirRoom] = {};
 };
 
-void WriteRecordWithName(const std::wstring& dir, const std::wstring& name) {
+TEST(MainDialog, QuestionCarriesTheRecordsDisplayName) {
   UninstallRecord header = {};
-  std::wcsncpy(header.displayName, name.c_str(), 49);
-  ASSERT_EQ(1, WriteUninstallRecord((dir + L"kvUninstall.dat").c_str(), &header, nullptr, 0,
+  std::wcscpy(header.displayName, L"Prod");
+  const std::wstring named = kvtest::FreshDir(L"maindlg_name");
+  const std::wstring cut = kvtest::FreshDir(L"maindlg_short");
+  ASSERT_EQ(1, WriteUninstallRecord((named + L"kvUninstall.dat").c_str(), &header, nullptr, 0,
                                     nullptr, 0));
-}
-
-TEST(MainDialog, QuestionCarriesTheDisplayName) {
-  const std::wstring dir = kvtest::FreshDir(L"maindlg_name");
-  WriteRecordWithName(dir, L"Prod");
-  AppDirScope scope(dir);
-  CMainDlg dlg;
-  EXPECT_EQ(L"Prod", dlg.m_strDisplayName);
-  EXPECT_EQ(L"您确定要卸载Prod?", dlg.Question());
-}
-
-TEST(MainDialog, MissingRecordLeavesTheNameEmpty) {
-  AppDirScope scope(kvtest::FreshDir(L"maindlg_none"));
-  CMainDlg dlg;
-  EXPECT_TRUE(dlg.m_strDisplayName.empty());
-  EXPECT_EQ(L"您确定要卸载?", dlg.Question());
-}
-
-TEST(MainDialog, ShortRecordReadsWhatIsThere) {
-  const std::wstring dir = kvtest::FreshDir(L"maindlg_short");
   // 200 bytes of key, then "Ab" and the file ends.
-  std::string bytes(200, '\0');
-  bytes += std::string("A\0b\0", 4);
-  kvtest::WriteText(dir + L"kvUninstall.dat", bytes);
-  AppDirScope scope(dir);
-  CMainDlg dlg;
-  EXPECT_EQ(L"Ab", dlg.m_strDisplayName);
+  kvtest::WriteText(cut + L"kvUninstall.dat", std::string(200, '\0') + std::string("A\0b\0", 4));
+  const std::wstring cases[][3] = {{named, L"Prod", L"您确定要卸载Prod?"},
+                                   {kvtest::FreshDir(L"maindlg_none"), L"", L"您确定要卸载?"},
+                                   {cut, L"Ab", L"您确定要卸载Ab?"}};
+  for (const auto& c : cases) {
+    AppDirScope scope(c[0]);
+    CMainDlg dlg;
+    EXPECT_EQ(c[1], dlg.m_strDisplayName);
+    EXPECT_EQ(c[2], dlg.Question());
+  }
 }
 
 class MainDialogWindow : public ::testing::Test {
@@ -86,21 +72,14 @@ TEST_F(MainDialogWindow, CreationBuildsTheTwoButtons) {
   EXPECT_EQ(dlg_.m_pUninstall.get(), uninstall);
   const int dy = (GetKvFont()->isSupportYaHei() ? 0 : 2) - 2;
   EXPECT_EQ(L"取 消", cancel->m_strCaption);
-  EXPECT_EQ(325, cancel->m_nX);
-  EXPECT_EQ(60073, cancel->m_nPicId);
   EXPECT_EQ(L"卸 载", uninstall->m_strCaption);
-  EXPECT_EQ(255, uninstall->m_nX);
-  EXPECT_EQ(60074, uninstall->m_nPicId);
   for (CKvButton* b : {cancel, uninstall}) {
-    EXPECT_EQ(148, b->m_nY);
-    EXPECT_EQ(68, b->m_nWidth);
-    EXPECT_EQ(29, b->m_nHeight);
-    EXPECT_EQ(1, b->m_nStateCount);
-    EXPECT_EQ(3, b->m_nFrameCount);
-    EXPECT_EQ(dy, b->m_nCaptionDy);
+    EXPECT_EQ((std::vector<int>{b == cancel ? 325 : 255, 148, 68, 29, b == cancel ? 60073 : 60074,
+                                1, 3, dy}),
+              (std::vector<int>{b->m_nX, b->m_nY, b->m_nWidth, b->m_nHeight, b->m_nPicId,
+                                b->m_nStateCount, b->m_nFrameCount, b->m_nCaptionDy}));
     EXPECT_EQ(dlg_.m_hWnd, b->m_hHostWnd);
     EXPECT_TRUE(b->m_bLayered);
-    EXPECT_NE(nullptr, b->m_pfnUp);
   }
   EXPECT_EQ(&CMainDlg::OnCancel, cancel->m_pfnUp);
   EXPECT_EQ(&CMainDlg::OnUninstall, uninstall->m_pfnUp);
@@ -109,19 +88,15 @@ TEST_F(MainDialogWindow, CreationBuildsTheTwoButtons) {
   EXPECT_TRUE(::GetWindowLongW(dlg_.m_hWnd, GWL_EXSTYLE) & WS_EX_LAYERED);
 }
 
-TEST_F(MainDialogWindow, BackgroundPanelSitsAt89) {
-  Frame f(450, 230);
+TEST_F(MainDialogWindow, BackgroundPanelAt89AndQuestionInItsBox) {
+  Frame f(450, 230), q(450, 230);
   dlg_.DrawBackground(f.dc(), RECT{0, 0, 1, 1});
   EXPECT_EQ(0, f.Opaque(0, 0, 450, 89)) << "the top stays transparent";
   EXPECT_EQ(0, f.Opaque(437, 89, 450, 230)) << "437 wide at natural size";
   EXPECT_GT(f.Opaque(0, 89, 437, 230), 437 * 141 * 9 / 10);
-}
-
-TEST_F(MainDialogWindow, QuestionStateDrawsTextInItsBox) {
-  Frame f(450, 230);
-  dlg_.DrawOverlay(f.dc());
-  EXPECT_GT(f.Opaque(35, 146, 245, 176), 50) << "the question";
-  EXPECT_EQ(f.Opaque(0, 0, 450, 230), f.Opaque(35, 146, 245, 176)) << "and nothing else";
+  dlg_.DrawOverlay(q.dc());
+  EXPECT_GT(q.Opaque(35, 146, 245, 176), 50) << "the question";
+  EXPECT_EQ(q.Opaque(0, 0, 450, 230), q.Opaque(35, 146, 245, 176)) << "and nothing else";
 }
 
 // The progress state drawn by hand from the layout's numbers.
@@ -132,41 +107,32 @@ void ReferenceProgress(HDC dc, int shown, int marker_y) {
   GetKvImage()->DrawImg(dc, 60027, L"IMG", shown * 240 / 100 + 60, marker_y, 0, 0, nullptr);
 }
 
-TEST_F(MainDialogWindow, ProgressAtFiftyEatsTheStripFromTheLeft) {
+TEST_F(MainDialogWindow, ProgressEatsTheStripAndTheMarkerHopsUntilHundred) {
   dlg_.m_nStarted = 1;
-  dlg_.m_nShown = 50;
-  Frame drawn(450, 230), expected(450, 230);
   dlg_.m_nMarkerY = 0;
-  dlg_.DrawOverlay(drawn.dc());
-  EXPECT_EQ(30, dlg_.m_nMarkerY);
-  ReferenceProgress(expected.dc(), 50, 30);
-  EXPECT_EQ(expected.Pixels(), drawn.Pixels());
-  // Strip from x 214; the marker, 137 wide, from x 180.
-  EXPECT_EQ(0, drawn.Opaque(0, 0, 180, 230));
-  EXPECT_GT(drawn.Opaque(318, 150, 354, 173), 0);
-  EXPECT_EQ(0, drawn.Opaque(354, 0, 450, 230));
-  EXPECT_EQ(0, drawn.Opaque(180, 0, 450, 30)) << "marker at y 30";
-}
-
-TEST_F(MainDialogWindow, MarkerHopsAndRestsAtHundred) {
-  dlg_.m_nStarted = 1;
-  dlg_.m_nShown = 40;
+  Frame at50(450, 230), at100(450, 230), again(450, 230), ref50(450, 230), ref100(450, 230);
   std::vector<int> ys;
-  for (int i = 0; i < 4; ++i) {
-    Frame f(450, 230);
+  auto draw = [&](int shown, const Frame& f) {
+    dlg_.m_nShown = shown;
     dlg_.DrawOverlay(f.dc());
     ys.push_back(dlg_.m_nMarkerY);
-  }
-  EXPECT_EQ((std::vector<int>{30, 0, 30, 0}), ys);
-  dlg_.m_nShown = 100;
-  for (int i = 0; i < 2; ++i) {
-    Frame f(450, 230), expected(450, 230);
-    dlg_.DrawOverlay(f.dc());
-    EXPECT_EQ(30, dlg_.m_nMarkerY);
-    ReferenceProgress(expected.dc(), 100, 30);
-    EXPECT_EQ(expected.Pixels(), f.Pixels());
-    EXPECT_EQ(0, f.Opaque(0, 0, 300, 230)) << "no strip left, marker at x 300";
-  }
+  };
+  draw(50, at50);
+  for (int i = 0; i < 3; ++i) draw(40, Frame(450, 230));
+  draw(100, at100);
+  draw(100, again);
+  EXPECT_EQ((std::vector<int>{30, 0, 30, 0, 30, 30}), ys) << "hops, then rests at 100";
+  ReferenceProgress(ref50.dc(), 50, 30);
+  ReferenceProgress(ref100.dc(), 100, 30);
+  EXPECT_EQ(ref50.Pixels(), at50.Pixels());
+  EXPECT_EQ(ref100.Pixels(), at100.Pixels());
+  EXPECT_EQ(ref100.Pixels(), again.Pixels());
+  // At 50 the strip starts at x 214, the marker (137 wide) at x 180 and y 30.
+  EXPECT_EQ(0, at50.Opaque(0, 0, 180, 230));
+  EXPECT_GT(at50.Opaque(318, 150, 354, 173), 0);
+  EXPECT_EQ(0, at50.Opaque(354, 0, 450, 230));
+  EXPECT_EQ(0, at50.Opaque(180, 0, 450, 30));
+  EXPECT_EQ(0, at100.Opaque(0, 0, 300, 230)) << "no strip left, marker at x 300";
 }
 
 // The frame buffer keeps the alpha channel of the composed frame: a single button's refresh starts
@@ -175,12 +141,7 @@ TEST_F(MainDialogWindow, FrameBufferKeepsTheTransparentBand) {
   dlg_.ShowDlg(-1, true, SW_SHOW);
   kvtest::Pump(300);
   BITMAPINFO bi = {};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = 450;
-  bi.bmiHeader.biHeight = -230;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  bi.bmiHeader.biCompression = BI_RGB;
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), 450, -230, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
   std::vector<uint32_t> pixels(450 * 230);
   HBITMAP frame = static_cast<HBITMAP>(::GetCurrentObject(dlg_.m_dcFrame.m_hMemDC, OBJ_BITMAP));
   ASSERT_EQ(230, ::GetDIBits(dlg_.m_dcFrame.m_hMemDC, frame, 0, 230, pixels.data(), &bi,
@@ -199,12 +160,11 @@ TEST_F(MainDialogWindow, FrameBufferKeepsTheTransparentBand) {
 }
 
 TEST_F(MainDialogWindow, ProgressMessagesSetTargetAndDone) {
-  EXPECT_EQ(0, ::SendMessageW(dlg_.m_hWnd, WM_KV_PROGRESS, 33, 0));
-  EXPECT_EQ(33, dlg_.m_nTarget);
-  EXPECT_EQ(0, dlg_.m_bDone);
-  ::SendMessageW(dlg_.m_hWnd, WM_KV_PROGRESS, 100, 0);
-  EXPECT_EQ(100, dlg_.m_nTarget);
-  EXPECT_EQ(1, dlg_.m_bDone);
+  for (int target : {33, 100}) {
+    EXPECT_EQ(0, ::SendMessageW(dlg_.m_hWnd, WM_KV_PROGRESS, target, 0));
+    EXPECT_EQ(target, dlg_.m_nTarget);
+    EXPECT_EQ(target == 100 ? 1 : 0, dlg_.m_bDone);
+  }
 }
 
 // Notes the shown percentage at every paint the animation thread asks for (sent from that thread;
@@ -218,6 +178,16 @@ class WatchedMainDlg : public CMainDlg {
     }
     return CMainDlg::WndProc(wnd, msg, wParam, lParam);
   }
+  // The thread outlives the test: once the display is full it waits for the engine's "done",
+  // which never comes here (it would delete the program). So the dialog is never destroyed.
+  static WatchedMainDlg* Started(int target) {
+    WatchedMainDlg* dlg = std::make_unique<WatchedMainDlg>().release();
+    EXPECT_TRUE(dlg->Create(0, 0, 0, 450, 230, 0, true, nullptr));
+    dlg->m_nStarted = 1;
+    dlg->m_nTarget = target;  // not the message: 100 would also mean "done"
+    GetKvThread()->StartThread(&CMainDlg::AnimationThread, dlg, 1);
+    return dlg;
+  }
   std::vector<int> Shown() {
     std::lock_guard<std::mutex> lock(mutex);
     return shown;
@@ -228,21 +198,14 @@ class WatchedMainDlg : public CMainDlg {
 
 TEST(MainDialogProgress, DisplayLagsTheEngineInStepsOfTen) {
   ASSERT_TRUE(kvtest::UseProgramPictures());
-  // The thread outlives this test: once the display is full it waits for the engine's "done",
-  // which never comes here (it would delete the program). The dialog must outlive it too, so it
-  // is never destroyed.
-  WatchedMainDlg* dlg = std::make_unique<WatchedMainDlg>().release();
-  ASSERT_TRUE(dlg->Create(0, 0, 0, 450, 230, 0, true, nullptr));
-  dlg->m_nStarted = 1;
-  ::SendMessageW(dlg->m_hWnd, WM_KV_PROGRESS, 33, 0);
-  GetKvThread()->StartThread(&CMainDlg::AnimationThread, dlg, 1);
+  WatchedMainDlg* dlg = WatchedMainDlg::Started(33);
   kvtest::Pump(1600);
   std::vector<int> seen = dlg->Shown();
   ASSERT_GE(seen.size(), 6u);
   EXPECT_EQ((std::vector<int>{10, 20, 30, 40}), std::vector<int>(seen.begin(), seen.begin() + 4));
   for (size_t i = 4; i < seen.size(); ++i) EXPECT_EQ(40, seen[i]) << "40 is not below 33";
 
-  // The engine's last value arrives (set directly: the 100 message would also mean "done").
+  // The engine's last value arrives.
   dlg->m_nTarget = 100;
   ASSERT_TRUE(kvtest::PumpUntil([&] { return dlg->Shown().back() == 100; }, 5000));
   kvtest::Pump(500);
@@ -258,11 +221,7 @@ TEST(MainDialogProgress, DisplayLagsTheEngineInStepsOfTen) {
 }
 
 TEST(MainDialogProgress, StopEndsTheAnimationLoop) {
-  WatchedMainDlg* dlg = std::make_unique<WatchedMainDlg>().release();  // outlives its thread
-  ASSERT_TRUE(dlg->Create(0, 0, 0, 450, 230, 0, true, nullptr));
-  dlg->m_nStarted = 1;
-  dlg->m_nTarget = 100;
-  GetKvThread()->StartThread(&CMainDlg::AnimationThread, dlg, 1);
+  WatchedMainDlg* dlg = WatchedMainDlg::Started(100);
   kvtest::Pump(500);
   dlg->m_bStop = 1;
   kvtest::Pump(300);

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <tuple>
 
 #include "gfx/font.h"
 #include "tests/ui/ui_fixtures.h"
@@ -13,23 +15,14 @@
 namespace {
 
 using kvtest::Frame;
+using Pixels = std::vector<uint32_t>;
 
 struct Calls {
-  int down = 0;
-  int up = 0;
+  int down = 0, up = 0;
   void* last = nullptr;
 };
-
-void Down(void* p) {
-  auto* c = static_cast<Calls*>(p);
-  ++c->down;
-  c->last = p;
-}
-void Up(void* p) {
-  auto* c = static_cast<Calls*>(p);
-  ++c->up;
-  c->last = p;
-}
+void Down(void* p) { ++static_cast<Calls*>(p)->down, static_cast<Calls*>(p)->last = p; }
+void Up(void* p) { ++static_cast<Calls*>(p)->up, static_cast<Calls*>(p)->last = p; }
 
 class ButtonTest : public ::testing::Test {
  protected:
@@ -41,6 +34,23 @@ class ButtonTest : public ::testing::Test {
     button_->m_pfnUp = Up;
   }
   bool Mouse(int x, int y, int type) { return button_->OnMouse(x, y, type, &calls_); }
+  // A button drawing picture id as one resource of `frames` frames.
+  static std::unique_ptr<CKvButton> Picture(int id, const wchar_t* caption = nullptr) {
+    auto b = std::make_unique<CKvButton>(caption, 0);
+    b->m_nPicId = id;
+    b->m_nStateCount = 1;
+    return b;
+  }
+  static Pixels Render(CKvButton& b) {
+    Frame f(100, 40);
+    b.Draw(f.dc(), 0, 0);
+    return f.Pixels();
+  }
+  static Pixels Reference(int id, int frames, int index, int edge_h = 2) {
+    Frame f(100, 40);
+    GetKvImage()->DrawStretchImg(f.dc(), id, L"IMG", 0, 0, 68, 29, 8, frames, index, edge_h);
+    return f.Pixels();
+  }
 
   CKvDlg host_;
   std::unique_ptr<CKvButton> button_;
@@ -48,31 +58,22 @@ class ButtonTest : public ::testing::Test {
 };
 
 TEST_F(ButtonTest, MainDialogConstructorGeometry) {
-  EXPECT_EQ(255, button_->m_nX);
-  EXPECT_EQ(148, button_->m_nY);
-  EXPECT_EQ(68, button_->m_nWidth);
-  EXPECT_EQ(29, button_->m_nHeight);
-  EXPECT_EQ(8, button_->m_nEdgeWidth);
-  EXPECT_EQ(2, button_->m_nEdgeHeight);
-  EXPECT_EQ(3, button_->m_nFrameCount);
-  EXPECT_EQ(60001, button_->m_nPicId);
-  EXPECT_EQ(L"IMG", button_->m_strResType);
-  EXPECT_EQ(L"button", button_->m_strSkinName);
-  EXPECT_EQ(L".png", button_->m_strSkinExt);
-  EXPECT_EQ(4, button_->m_nStateCount) << "Init leaves the state count alone";
-  EXPECT_EQ(GetKvFont()->isSupportYaHei() ? 0 : 2, button_->m_nCaptionDy);
+  const CKvButton& b = *button_;
+  EXPECT_EQ((std::vector<int>{255, 148, 68, 29, 8, 2, 3, 60001}),
+            (std::vector<int>{b.m_nX, b.m_nY, b.m_nWidth, b.m_nHeight, b.m_nEdgeWidth,
+                              b.m_nEdgeHeight, b.m_nFrameCount, b.m_nPicId}));
+  EXPECT_EQ(L"IMG", b.m_strResType);
+  EXPECT_EQ(L"button", b.m_strSkinName);
+  EXPECT_EQ(L".png", b.m_strSkinExt);
+  EXPECT_EQ(4, b.m_nStateCount) << "Init leaves the state count alone";
+  EXPECT_EQ(GetKvFont()->isSupportYaHei() ? 0 : 2, b.m_nCaptionDy);
 }
 
-TEST_F(ButtonTest, HitEdgesAreInclusive) {
-  EXPECT_TRUE(Mouse(255, 148, 4));
-  EXPECT_TRUE(Mouse(323, 177, 4));
-  EXPECT_FALSE(Mouse(324, 177, 4));
-  EXPECT_FALSE(Mouse(323, 178, 4));
-  EXPECT_FALSE(Mouse(254, 160, 4));
-  EXPECT_FALSE(Mouse(260, 147, 4));
-}
-
-TEST_F(ButtonTest, OffsetsMoveTheHitArea) {
+TEST_F(ButtonTest, HitEdgesAreInclusiveAndFollowOffsets) {
+  struct Case { int x, y; bool in; };
+  const Case cases[] = {{255, 148, true}, {323, 177, true}, {324, 177, false},
+                        {323, 178, false}, {254, 160, false}, {260, 147, false}};
+  for (Case c : cases) EXPECT_EQ(c.in, Mouse(c.x, c.y, 4)) << c.x << "," << c.y;
   button_->m_nOffsetX = 10;
   button_->m_nOffsetY = 5;
   EXPECT_TRUE(Mouse(245, 143, 4));
@@ -90,12 +91,11 @@ TEST_F(ButtonTest, ClickWithThreeFramesEndsInHover) {
   EXPECT_EQ(1, button_->m_nState);
   EXPECT_FALSE(button_->m_bPressed);
   EXPECT_EQ(1, calls_.up);
-  // A second release without a press is no click.
   EXPECT_TRUE(Mouse(280, 160, 1));
-  EXPECT_EQ(1, calls_.up);
-}
-
-TEST_F(ButtonTest, ClickWithFourFramesShowsAfterClickUntilMoved) {
+  EXPECT_EQ(1, calls_.up) << "a second release without a press is no click";
+  EXPECT_TRUE(Mouse(280, 160, 5));
+  EXPECT_EQ(1, button_->m_nState) << "other types do nothing";
+  // With four frames the "after click" picture shows until the mouse moves.
   button_->m_nFrameCount = 4;
   Mouse(280, 160, 0);
   Mouse(280, 160, 1);
@@ -104,28 +104,16 @@ TEST_F(ButtonTest, ClickWithFourFramesShowsAfterClickUntilMoved) {
   EXPECT_EQ(1, button_->m_nState);
 }
 
-TEST_F(ButtonTest, PressedFlagSurvivesLeaving) {
+TEST_F(ButtonTest, PressedFlagSurvivesLeavingButPressOutsideIsNoClick) {
+  EXPECT_FALSE(Mouse(10, 10, 0));
+  EXPECT_TRUE(Mouse(280, 160, 1));
+  EXPECT_EQ(0, calls_.down + calls_.up);
   Mouse(280, 160, 0);
   EXPECT_FALSE(Mouse(10, 10, 4));
   EXPECT_EQ(0, button_->m_nState);
   EXPECT_TRUE(button_->m_bPressed);
   Mouse(280, 160, 1);
   EXPECT_EQ(1, calls_.up);
-}
-
-TEST_F(ButtonTest, PressOutsideReleaseInsideIsNoClick) {
-  EXPECT_FALSE(Mouse(10, 10, 0));
-  EXPECT_TRUE(Mouse(280, 160, 1));
-  EXPECT_EQ(0, calls_.down);
-  EXPECT_EQ(0, calls_.up);
-}
-
-TEST_F(ButtonTest, MoveInsideHoversAndOtherTypesDoNothing) {
-  EXPECT_TRUE(Mouse(280, 160, 4));
-  EXPECT_EQ(1, button_->m_nState);
-  EXPECT_TRUE(Mouse(280, 160, 5));
-  EXPECT_EQ(1, button_->m_nState);
-  EXPECT_EQ(0, calls_.up);
 }
 
 TEST_F(ButtonTest, DisabledButtonIgnoresEverything) {
@@ -154,33 +142,17 @@ TEST_F(ButtonTest, ViewTestCountsTouchingEdges) {
   b.m_hHostWnd = host_.m_hWnd;
   b.m_nWidth = 20;
   b.m_nHeight = 10;
-  b.m_nX = -20;  // right edge at 0: touches
-  EXPECT_TRUE(b.IsInView());
-  b.m_nX = -21;
-  EXPECT_FALSE(b.IsInView());
-  b.m_nX = 450;  // left edge on the window's right edge
-  EXPECT_TRUE(b.IsInView());
-  b.m_nX = 451;
-  EXPECT_FALSE(b.IsInView());
-  b.m_nX = 0;
-  b.m_nY = -11;
-  EXPECT_FALSE(b.IsInView());
+  // Right edge at 0 and left edge at the window's right edge (450) still touch.
+  const std::tuple<int, int, bool> cases[] = {
+      {-20, 0, true}, {-21, 0, false}, {450, 0, true}, {451, 0, false}, {0, -11, false}};
+  for (auto [x, y, in] : cases) {
+    b.m_nX = x;
+    b.m_nY = y;
+    EXPECT_EQ(in, b.IsInView()) << x << "," << y;
+  }
   b.m_nY = 0;
   b.m_bVisible = false;
   EXPECT_FALSE(b.IsInView());
-}
-
-// Draws b's current state into a fresh frame and returns its pixels.
-std::vector<uint32_t> Render(CKvButton& b) {
-  Frame f(100, 40);
-  b.Draw(f.dc(), 0, 0);
-  return f.Pixels();
-}
-
-std::vector<uint32_t> Reference(int id, int frames, int index) {
-  Frame f(100, 40);
-  GetKvImage()->DrawStretchImg(f.dc(), id, L"IMG", 0, 0, 68, 29, 8, frames, index, 2);
-  return f.Pixels();
 }
 
 TEST_F(ButtonTest, StateCountFourDrawsOneResourcePerState) {
@@ -188,68 +160,43 @@ TEST_F(ButtonTest, StateCountFourDrawsOneResourcePerState) {
   CKvButton b;
   b.Init(nullptr, 0, 0, 68, 29, 8, 1, host_.m_hWnd, nullptr);
   b.m_nStateCount = 4;
-  std::vector<std::vector<uint32_t>> seen;
+  std::vector<Pixels> seen;
   for (int state = 0; state < 4; ++state) {
     b.m_nState = state;
     seen.push_back(Render(b));
     EXPECT_EQ(Reference(60001 + state, 1, 0), seen.back()) << "state " << state;
     EXPECT_GT(std::count_if(seen.back().begin(), seen.back().end(),
-                            [](uint32_t p) { return (p >> 24) != 0; }),
-              1000);
+                            [](uint32_t p) { return (p >> 24) != 0; }), 1000);
   }
   EXPECT_NE(seen[0], seen[1]);
   EXPECT_NE(seen[1], seen[2]);
+  b.m_nStateCount = 3;
+  b.m_nState = 5;  // above the count: drawn and stored as the last state
+  EXPECT_EQ(Reference(60003, 1, 0), Render(b));
+  EXPECT_EQ(2, b.m_nState);
 }
 
 TEST_F(ButtonTest, StateCountOneDrawsFramesOfOneResource) {
   ASSERT_TRUE(kvtest::UseProgramPictures());
-  CKvButton b(nullptr, 0);
-  b.m_nPicId = 60073;
-  b.m_nStateCount = 1;
-  std::vector<std::vector<uint32_t>> seen;
+  auto b = Picture(60073);
+  std::vector<Pixels> seen;
   for (int state = 0; state < 3; ++state) {
-    b.m_nState = state;
-    seen.push_back(Render(b));
+    b->m_nState = state;
+    seen.push_back(Render(*b));
     EXPECT_EQ(Reference(60073, 3, state), seen.back()) << "state " << state;
   }
   EXPECT_NE(seen[0], seen[1]);
   EXPECT_NE(seen[0], seen[2]);
-}
-
-TEST_F(ButtonTest, StateAboveStateCountIsDrawnAndStoredAsLast) {
-  ASSERT_TRUE(kvtest::UseProgramPictures());
-  CKvButton b;
-  b.Init(nullptr, 0, 0, 68, 29, 8, 1, host_.m_hWnd, nullptr);
-  b.m_nStateCount = 3;
-  b.m_nState = 5;
-  const std::vector<uint32_t> drawn = Render(b);
-  EXPECT_EQ(2, b.m_nState);
-  EXPECT_EQ(Reference(60003, 1, 0), drawn);
-}
-
-TEST_F(ButtonTest, CaptionIsDrawnOverThePicture) {
-  ASSERT_TRUE(kvtest::UseProgramPictures());
-  CKvButton plain(nullptr, 0);
-  plain.m_nPicId = 60073;
-  plain.m_nStateCount = 1;
-  CKvButton captioned(L"取 消", 0);
-  captioned.m_nPicId = 60073;
-  captioned.m_nStateCount = 1;
-  EXPECT_EQ(Reference(60073, 3, 0), Render(plain)) << "an empty caption draws no text";
-  EXPECT_NE(Render(plain), Render(captioned));
+  EXPECT_NE(seen[0], Render(*Picture(60073, L"取 消"))) << "the caption is drawn over it";
 }
 
 TEST_F(ButtonTest, MissingPictureFileFallsBackToResource) {
   ASSERT_TRUE(kvtest::UseProgramPictures());
-  CKvButton b(nullptr, 0);
-  b.m_nPicId = 60074;
-  b.m_nStateCount = 1;
-  b.m_nPicSource = 3;
-  b.m_strPicFile = L"C:\\kvtest\\no such picture.png";
+  auto b = Picture(60074);
+  b->m_nPicSource = 3;
+  b->m_strPicFile = L"C:\\kvtest\\no such picture.png";
   // The file branch draws the resource without the top and bottom edges.
-  Frame f(100, 40);
-  GetKvImage()->DrawStretchImg(f.dc(), 60074, L"IMG", 0, 0, 68, 29, 8, 3, 0, 0);
-  EXPECT_EQ(f.Pixels(), Render(b));
+  EXPECT_EQ(Reference(60074, 3, 0, 0), Render(*b));
 }
 
 }  // namespace
