@@ -55,6 +55,25 @@ struct MovieStart {
   unsigned run;
 };
 
+// The fields both forms of AddMovie share; the caller adds the picture's source.
+tagMovieInfo MovieRecord(CKvImage* owner, HWND window, HDC background, int id, int effect, int x,
+                         int y, int w, int h, int frames, int intervalMs) {
+  tagMovieInfo movie;
+  movie.hWnd = window;
+  movie.hBkDC = background;
+  movie.nId = id;
+  movie.nEffect = effect;
+  movie.x = x;
+  movie.y = y;
+  movie.w = w;
+  movie.h = h;
+  movie.nFrames = frames;
+  movie.nInterval = intervalMs;
+  movie.bStop = 1;
+  movie.pOwner = owner;
+  return movie;
+}
+
 }  // namespace
 
 bool CKvImage::isExistsMovie(int id) { return GetMovieIndex(id) >= 0; }
@@ -71,22 +90,10 @@ bool CKvImage::AddMovie(HWND window, int resId, const wchar_t* resType, int x, i
   // Running threads hold their records by address: the list must never reallocate, so it never
   // grows past the room reserved for it.
   if (m_vecMovie.size() >= kMovieRoom) return false;
-  tagMovieInfo movie;
-  movie.hWnd = window;
-  movie.hBkDC = background;
-  movie.nId = id;
+  tagMovieInfo movie = MovieRecord(this, window, background, id, effect, x, y, w, h, frames, intervalMs);
   movie.nSrcType = kFromResource;
-  movie.nEffect = effect;
   movie.nResId = resId;
   movie.strResType = resType ? resType : L"";
-  movie.x = x;
-  movie.y = y;
-  movie.w = w;
-  movie.h = h;
-  movie.nFrames = frames;
-  movie.nInterval = intervalMs;
-  movie.bStop = 1;
-  movie.pOwner = this;
   m_vecMovie.push_back(movie);
   return true;
 }
@@ -95,21 +102,9 @@ bool CKvImage::AddMovie(HWND window, const wchar_t* path, int x, int y, int fram
                         int id, int effect, int w, int h, HDC background) {
   if (isExistsMovie(id)) return true;
   if (m_vecMovie.size() >= kMovieRoom) return false;
-  tagMovieInfo movie;
-  movie.hWnd = window;
-  movie.hBkDC = background;
-  movie.nId = id;
+  tagMovieInfo movie = MovieRecord(this, window, background, id, effect, x, y, w, h, frames, intervalMs);
   movie.nSrcType = kFromFile;
-  movie.nEffect = effect;
   movie.strPath = path ? path : L"";
-  movie.x = x;
-  movie.y = y;
-  movie.w = w;
-  movie.h = h;
-  movie.nFrames = frames;
-  movie.nInterval = intervalMs;
-  movie.bStop = 1;
-  movie.pOwner = this;
   m_vecMovie.push_back(movie);
   return true;
 }
