@@ -81,15 +81,9 @@ void CKvButton::Draw(HDC dc, int x, int y) {
     else
       DrawFromResource(dc, x, y, 0);
   } else if (skin->GetResType() == 1) {
-    wchar_t folder[MAX_PATH] = {};
-    skin->GetThemesPath(folder, MAX_PATH);
-    // wsprintfW: a wide "%s" of the C runtime's printf would read a narrow string. Its output
-    // limit of 1024 characters is above the room here only for names no theme uses.
-    wchar_t file[1024] = {};
-    ::wsprintfW(file, kv::ui::kThemeFileFormat, folder, m_strSkinName.c_str(), m_nState,
-                m_strSkinExt.c_str());
-    if (::PathFileExistsW(file))
-      DrawFromFile(dc, file, x, y);
+    const std::wstring file = ThemePictureFile(m_strSkinName, m_nState, m_strSkinExt);
+    if (!file.empty())
+      DrawFromFile(dc, file.c_str(), x, y);
     else
       DrawFromResource(dc, x, y, 0);
   } else if (skin->GetResType() == 2) {

@@ -31,15 +31,10 @@ void CKvBaseEx::DrawImage(HDC dc, int x, int y, int width, int height) {
       return;
     }
   } else if (skin->GetResType() == 1) {
-    wchar_t folder[MAX_PATH] = {};
-    skin->GetThemesPath(folder, MAX_PATH);
-    // wsprintfW stops at 1024 characters; theme names never come near that.
-    wchar_t file[1024] = {};
-    ::wsprintfW(file, kv::ui::kThemeFileFormat, folder, m_strSkinName.c_str(), m_nState,
-                m_strSkinExt.c_str());
-    if (::PathFileExistsW(file)) {
-      image->DrawStretchImg(dc, file, x, y, width, height, m_nEdgeWidth, m_nFrameCount, m_nState,
-                            0);
+    const std::wstring file = ThemePictureFile(m_strSkinName, m_nState, m_strSkinExt);
+    if (!file.empty()) {
+      image->DrawStretchImg(dc, file.c_str(), x, y, width, height, m_nEdgeWidth, m_nFrameCount,
+                            m_nState, 0);
       return;
     }
   } else if (skin->GetResType() == 2) {

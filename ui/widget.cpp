@@ -1,8 +1,12 @@
 #include "ui/widget.h"
 
+#include <shlwapi.h>
+
 #include "app/app.h"
 #include "gfx/font.h"
+#include "gfx/skin.h"
 #include "ui/memory_dc.h"
+#include "ui/ui_texts.h"
 #include "util/handles.h"
 
 CKvBase::CKvBase() : m_hFont(GetKvFont()->GetFont(0, nullptr, 0, 0, 0)) {}
@@ -84,4 +88,14 @@ void CKvBase::Show(bool show) {
   }
   // Erased from the screen only: the frame keeps the widget until the next full paint.
   PushToScreen(false, false);
+}
+
+std::wstring ThemePictureFile(const std::wstring& skinName, int state, const std::wstring& ext) {
+  wchar_t folder[MAX_PATH] = {};
+  GetKvSkin()->GetThemesPath(folder, MAX_PATH);
+  // wsprintfW: a wide "%s" of the C runtime's printf would read a narrow string. Its output
+  // limit of 1024 characters is above the room here only for names no theme uses.
+  wchar_t file[1024] = {};
+  ::wsprintfW(file, kv::ui::kThemeFileFormat, folder, skinName.c_str(), state, ext.c_str());
+  return ::PathFileExistsW(file) ? std::wstring(file) : std::wstring();
 }

@@ -65,3 +65,7 @@ class CKvBase {
   // the widget itself drawn over it when draw is true.
   void PushToScreen(bool draw, bool updateFrame);
 };
+
+// The theme folder's picture of a widget in a state ("<theme folder><name>_<state><ext>"), or an
+// empty text when the theme has no such file.
+std::wstring ThemePictureFile(const std::wstring& skinName, int state, const std::wstring& ext);

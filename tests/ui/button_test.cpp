@@ -9,6 +9,9 @@
 #include <tuple>
 
 #include "gfx/font.h"
+#include "gfx/image.h"
+#include "gfx/skin.h"
+#include "tests/support/test_support.h"
 #include "tests/ui/ui_fixtures.h"
 #include "ui/dialog.h"
 
@@ -197,6 +200,31 @@ TEST_F(ButtonTest, MissingPictureFileFallsBackToResource) {
   b->m_strPicFile = L"C:\\kvtest\\no such picture.png";
   // The file branch draws the resource without the top and bottom edges.
   EXPECT_EQ(Reference(60074, 3, 0, 0), Render(*b));
+}
+
+// Theme mode: "<theme folder>button_<state>.png" when the theme has it, the resource otherwise.
+TEST_F(ButtonTest, ThemeFolderPictureByState) {
+  ASSERT_TRUE(kvtest::UseProgramPictures());
+  HRSRC found = ::FindResourceW(nullptr, MAKEINTRESOURCEW(60073), L"IMG");
+  ASSERT_NE(nullptr, found);
+  const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(nullptr, found)));
+  CKvSkin* skin = GetKvSkin();
+  skin->SetThemesName(L"kvtest_button_theme");
+  wchar_t folder[MAX_PATH] = {};
+  skin->GetThemesPath(folder, MAX_PATH);
+  const std::wstring hover = std::wstring(folder) + L"button_1.png";
+  kvtest::WriteText(hover, std::string(bytes, ::SizeofResource(nullptr, found)));
+  skin->SetResType(1);
+
+  auto b = Picture(60074);
+  b->m_nState = 1;
+  Frame f(100, 40);
+  GetKvImage()->DrawStretchImg(f.dc(), hover.c_str(), 0, 0, 68, 29, 8, 3, 1, 0);
+  EXPECT_EQ(f.Pixels(), Render(*b));
+  b->m_nState = 0;  // the theme has no button_0.png
+  EXPECT_EQ(Reference(60074, 3, 0, 0), Render(*b));
+  skin->SetResType(0);
+  kvtest::RemoveTree(folder);
 }
 
 }  // namespace
