@@ -9,7 +9,6 @@ inline constexpr wchar_t kDumpName[] = L"qz_uninstall_dump";
 inline constexpr wchar_t kQuestionFormat[] = L"您确定要卸载%s?";
 inline constexpr wchar_t kCancelCaption[] = L"取 消";
 inline constexpr wchar_t kUninstallCaption[] = L"卸 载";
-inline constexpr wchar_t kRecordFile[] = L"kvUninstall.dat";
 inline constexpr wchar_t kImageType[] = L"IMG";
 
 // Pictures.
@@ -28,6 +27,12 @@ inline constexpr int kUninstallX = 255;
 inline constexpr int kCancelX = 325;
 inline constexpr int kStripX = 75, kStripY = 150, kStripW = 279, kStripH = 23;
 inline constexpr int kMarkerX = 60, kMarkerTravel = 240, kMarkerRestY = 30;
+
+// Told when files in use wait for the next restart: "Some files are in use; restart the computer
+// to complete the uninstall."
+inline constexpr wchar_t kRestartNotice[] = L"部分文件正在使用中，重新启动计算机后将完成卸载。";
+inline constexpr int kNoticeWidth = 300, kNoticeHeight = 200;
+inline constexpr int kNoticeShowEffect = 8, kNoticeCloseEffect = 9;
 
 // Animations: the window opens sliding in and leaves sliding out to the left.
 inline constexpr int kShowEffect = 0;

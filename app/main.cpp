@@ -4,8 +4,12 @@
 #include "app/app_texts.h"
 #include "app/main_dialog.h"
 #include "services/crash_dump.h"
+#include "util/system.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+  // Run as administrator from a folder others may write to: no library may come from the
+  // current folder or the PATH.
+  kv::RestrictLibrarySearch();
   CKvApp* app = GetKvApp();
   app->SetAppName(kv::app::kAppName);
   // Before any window exists, so that a fault anywhere after this is reported and dumped.

@@ -1,30 +1,23 @@
 #include "app/main_dialog.h"
 
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "app/app.h"
 #include "app/app_texts.h"
 #include "gfx/image.h"
 #include "services/thread.h"
+#include "ui/message_box.h"
 #include "uninstall/record.h"
 #include "uninstall/report.h"
 #include "util/format.h"
-#include "util/handles.h"
 
 namespace {
 
 using namespace kv::app;
 
 std::wstring ReadDisplayName() {
-  const std::wstring path = std::wstring(GetKvApp()->m_szAppDir) + kRecordFile;
   UninstallRecord record;
-  std::memset(&record, 0, sizeof(record));
-  kv::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
-  if (!file) return {};
-  // A short file keeps what was read; the rest stays zero.
-  std::fread(&record, 1, sizeof(record), file.get());
+  ReadRecordHeader(std::wstring(GetKvApp()->m_szAppDir) + kRecordFileName, &record);
   return SlotText(record.displayName);
 }
 
@@ -62,7 +55,9 @@ LRESULT CMainDlg::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     GetKvApp()->ExitApp();
   }
   if (msg == WM_KV_PROGRESS) {
-    if (wParam == 100) m_bDone = 1;
+    // The walk sends its percentages, 100 among them, while the key and the shortcuts are still
+    // to go; only the engine's posted 100 says it has finished.
+    if (wParam == 100 && !::InSendMessage()) m_bDone = 1;
     m_nTarget = static_cast<int>(wParam);
     return 0;
   }
@@ -123,7 +118,13 @@ unsigned __stdcall CMainDlg::AnimationThread(void* param) {
     if (self->m_nShown >= 100) break;
   }
   while (self->m_bDone == 0) ::Sleep(50);
-  // Ends the process when it can write its script; returns only when it could not.
+  if (self->m_engine.QueuedForRestart() > 0) {
+    CKvMsgBox box;
+    box.ShowBox(self->m_hWnd, kRestartNotice, GetKvApp()->m_szAppName, 0, 0, kNoticeWidth,
+                kNoticeHeight, kNoticeShowEffect, kNoticeCloseEffect);
+  }
+  // Ends the process when it can write its script or leave the rest to the restart; returns
+  // only when neither works.
   self->m_engine.DeleteSelf();
   ::SendMessageW(self->m_hWnd, WM_CLOSE, 0, 0);
   return 0;

@@ -66,11 +66,28 @@ kv_start_wine() {
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
   wineserver -p </dev/null >/dev/null 2>&1 || true
-  wineboot -u </dev/null >/dev/null 2>&1 || true
+  # Plain wineboot starts the services; "-u" would rewrite the prefix each time, and its work
+  # runs on after it returns, beside the first tests.
+  wineboot </dev/null >/dev/null 2>&1 || true
+  kv_isolate_shell_folders "$WINEPREFIX"
   # Marked per version of the replacements, so an older prefix gets the current ones.
   if [ ! -f "$WINEPREFIX/.kv-fonts-2" ]; then
     kv_set_font_replacements && touch "$WINEPREFIX/.kv-fonts-2"
   fi
+}
+
+# Wine links the user's Desktop, Documents, Downloads and the like to the Linux home. The tests
+# and the demo delete in those folders (and the uninstaller must be shown refusing to): each
+# prefix gets real folders of its own there, so nothing can reach the machine's own home.
+kv_isolate_shell_folders() {
+  local users="$1/drive_c/users" dir
+  [ -d "$users" ] || return 0
+  for dir in "$users"/*/Desktop "$users"/*/Documents "$users"/*/Downloads "$users"/*/Music \
+             "$users"/*/Pictures "$users"/*/Videos "$users"/*/Templates; do
+    if [ -L "$dir" ]; then
+      rm -f "$dir" && mkdir -p "$dir"
+    fi
+  done
 }
 
 # Wine has no Windows fonts: the faces the toolkit asks for are served by WenQuanYi Micro Hei.
@@ -95,8 +112,9 @@ kv_start_wine64() {
     WINEPREFIX="$prefix" WINEARCH=win64 wineserver -w </dev/null >/dev/null 2>&1 || true
     WINEPREFIX="$prefix" WINEARCH=win64 kv_set_font_replacements
   fi
+  kv_isolate_shell_folders "$prefix"
   WINEPREFIX="$prefix" WINEARCH=win64 wineserver -p </dev/null >/dev/null 2>&1 || true
-  WINEPREFIX="$prefix" WINEARCH=win64 wineboot -u </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" WINEARCH=win64 wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 kv_stop_wine() {

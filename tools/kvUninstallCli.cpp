@@ -2,9 +2,10 @@
 // does, and prints every progress message the engine delivers to its window:
 //   "sent N"   synchronous progress from the folder walk
 //   "posted N" the engine's posted completion
-// then "done". With --sync the engine runs on this thread instead of its worker. With
-// --delete-self the program then hands itself (and in folder mode its folder) to the clean-up
-// script, as the uninstaller does at the end.
+// then "queued N" when N files or folders wait for the next restart, and "done". With --sync the
+// engine runs on this thread instead of its worker. With --watch PATH each progress line ends in
+// " +" while PATH exists and " -" once it is gone. With --delete-self the program then hands
+// itself and its emptied folder to the clean-up script, as the uninstaller does at the end.
 #include <windows.h>
 
 #include <string>
@@ -22,6 +23,7 @@ int g_posted_100 = 0;
 // Set while a queued message is being dispatched. Messages sent from the engine's thread are
 // delivered inside GetMessage/PeekMessage instead, and a --sync run calls the window directly.
 bool g_dispatching = false;
+std::wstring g_watched;
 
 void Dispatch(const MSG& msg) {
   g_dispatching = true;
@@ -32,7 +34,10 @@ void Dispatch(const MSG& msg) {
 LRESULT CALLBACK NotifyProc(HWND wnd, UINT msg, WPARAM wparam, LPARAM lparam) {
   if (msg != WM_KV_PROGRESS) return ::DefWindowProcW(wnd, msg, wparam, lparam);
   const bool posted = g_dispatching;
-  kvtool::PrintLine(std::wstring(posted ? L"posted " : L"sent ") + std::to_wstring(wparam));
+  std::wstring line = std::wstring(posted ? L"posted " : L"sent ") + std::to_wstring(wparam);
+  if (!g_watched.empty())
+    line += ::GetFileAttributesW(g_watched.c_str()) != INVALID_FILE_ATTRIBUTES ? L" +" : L" -";
+  kvtool::PrintLine(line);
   if (posted && wparam == 100) ++g_posted_100;
   return 0;
 }
@@ -54,6 +59,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring arg = argv[i];
     if (arg == L"--sync") sync = true;
     else if (arg == L"--delete-self") delete_self = true;
+    else if (arg == L"--watch" && i + 1 < argc) g_watched = argv[++i];
   }
   WNDCLASSW wc = {};
   wc.lpfnWndProc = NotifyProc;
@@ -70,6 +76,8 @@ int wmain(int argc, wchar_t** argv) {
   while (!sync && g_posted_100 == 0 && ::GetMessageW(&msg, nullptr, 0, 0) > 0) Dispatch(msg);
   Pump(kDrainMs);
   WaitForReports(kReportWaitMs);  // the uninstaller would cut them off; a tool lets them go out
+  if (engine.QueuedForRestart() > 0)
+    kvtool::PrintLine(L"queued " + std::to_wstring(engine.QueuedForRestart()));
   kvtool::PrintLine(L"done");
   ::DestroyWindow(wnd);
   if (delete_self) {

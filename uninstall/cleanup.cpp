@@ -2,28 +2,11 @@
 #include <string>
 
 #include "uninstall/cleanup_texts.h"
+#include "uninstall/deletion_guard.h"
+#include "uninstall/run_log.h"
 #include "uninstall/uninstaller.h"
 #include "util/format.h"
 #include "util/shell.h"
-
-namespace {
-
-// A menu folder is a name below the user's Programs folder. A record that climbs out of it with
-// "." or ".." pieces, or names a drive, would make the walk sweep the Start Menu or more.
-bool IsPlainMenuFolder(const std::wstring& name) {
-  if (name.find(L':') != std::wstring::npos) return false;
-  size_t pos = 0;
-  while (pos <= name.size()) {
-    size_t next = name.find_first_of(L"\\/", pos);
-    if (next == std::wstring::npos) next = name.size();
-    const std::wstring piece = name.substr(pos, next - pos);
-    if (piece.empty() || piece == L"." || piece == L"..") return false;
-    pos = next + 1;
-  }
-  return true;
-}
-
-}  // namespace
 
 int CKvUninstaller::ClearReg(LPCWSTR key) {
   // An empty name would address the Uninstall key itself.
@@ -35,17 +18,39 @@ int CKvUninstaller::ClearReg(LPCWSTR key) {
 }
 
 void CKvUninstaller::DelShortcut() {
+  // The menu folder is a name below the user's Programs folder and must stay there, wherever a
+  // link on the way would lead.
   const std::wstring menu = SlotText(m_record.menuFolder);
   wchar_t programs[MAX_PATH] = {};
-  if (!menu.empty() && IsPlainMenuFolder(menu) && GetProgramsPath(programs, MAX_PATH))
-    DelDir((std::wstring(programs) + L"\\" + menu + L"\\").c_str());
-
-  wchar_t desktop[MAX_PATH] = {};
-  if (GetDesktopPath(desktop, MAX_PATH)) {
-    const std::wstring link =
-        kv::FormatText(kDesktopLinkFormat, {desktop, SlotText(m_record.displayName)});
-    ::DeleteFileW(link.c_str());
+  if (!menu.empty() && GetProgramsPath(programs, MAX_PATH)) {
+    const std::wstring folder = std::wstring(programs) + L"\\" + menu + L"\\";
+    const kv::guard::Verdict verdict = kv::guard::CheckFolder(folder, programs);
+    if (verdict)
+      SweepFolder(verdict.resolved);
+    else
+      kv::runlog::NoteRefusal(L"menu folder", folder, verdict.refusal);
   }
 
-  for (const UninstallEntry& entry : m_shortcuts) ::DeleteFileW(SlotText(entry.path).c_str());
+  // The display name becomes a file name: a name with separators or dots would point elsewhere.
+  const std::wstring name = SlotText(m_record.displayName);
+  wchar_t desktop[MAX_PATH] = {};
+  if (!name.empty() && GetDesktopPath(desktop, MAX_PATH)) {
+    const std::wstring link = kv::FormatText(kDesktopLinkFormat, {desktop, name});
+    const kv::guard::Verdict verdict =
+        kv::guard::IsPlainName(name + L".lnk") ? kv::guard::CheckFile(link)
+                                                : kv::guard::Verdict{kv::guard::Refusal::kDotPiece, {}};
+    if (verdict)
+      DeleteFileEntry(verdict.resolved);
+    else
+      kv::runlog::NoteRefusal(L"desktop link", link, verdict.refusal);
+  }
+
+  for (const UninstallEntry& entry : m_shortcuts) {
+    const std::wstring path = SlotText(entry.path);
+    const kv::guard::Verdict verdict = kv::guard::CheckFile(path);
+    if (verdict)
+      DeleteFileEntry(verdict.resolved);
+    else
+      kv::runlog::NoteRefusal(L"shortcut", path, verdict.refusal);
+  }
 }

@@ -7,12 +7,16 @@ constexpr wchar_t kUninstallKeyRoot[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentV
 // The product's link on the all-users desktop: desktop folder and display name.
 constexpr wchar_t kDesktopLinkFormat[] = L"%s\\%s.lnk";
 
-constexpr char kScriptPath[] = "c:\\clear.bat";
-constexpr wchar_t kScriptPathW[] = L"c:\\clear.bat";
+constexpr wchar_t kScriptPath[] = L"c:\\clear.bat";
 constexpr wchar_t kScriptFolder[] = L"c:\\";
-constexpr wchar_t kScriptVerb[] = L"open";
-// List mode: the executable goes. Folder mode: the installation folder goes with it.
+// Only administrators and the system may read or change the script: it runs with our rights.
+constexpr wchar_t kScriptSecurity[] = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)";
+// cmd by its full path, without AutoRun commands and without delayed expansion, so that nothing
+// but the script runs and "!" in a path stays a "!".
+constexpr wchar_t kScriptCommandFormat[] = L"\"%s\\cmd.exe\" /d /q /v:off /c %s";
+// The script ends this very process by its id (taskkill by its full path: cmd would look in the
+// working folder first), deletes the program and, when it is empty then, the program's folder.
 constexpr wchar_t kScriptTemplateFile[] =
-    L"@ echo off\r\ntaskkill /im kvUninstall.exe /f\r\ndel \"%s\"\r\ndel %%0";
+    L"@ echo off\r\n\"%s\\taskkill.exe\" /pid %s /f\r\ndel \"%s\"\r\ndel %%0";
 constexpr wchar_t kScriptTemplateFolder[] =
-    L"@ echo off\r\ntaskkill /im kvUninstall.exe /f\r\ndel \"%s\"\r\nrd /S /Q \"%s\"\r\ndel %%0";
+    L"@ echo off\r\n\"%s\\taskkill.exe\" /pid %s /f\r\ndel \"%s\"\r\nrd \"%s\"\r\ndel %%0";

@@ -41,20 +41,27 @@ std::wstring SlotText(const wchar_t (&slot)[N]) {
   return std::wstring(slot, len);
 }
 
+// Empties every text slot of a header the file ended inside before the slot's terminator:
+// bytes_read is what was read of the header.
+void DropCutSlots(UninstallRecord* header, size_t bytes_read);
+
 // Reads the header only. False when the file cannot be opened; a short file leaves the unread
-// tail zero.
+// tail zero, and a slot it cuts short empty.
 bool ReadRecordHeader(const std::wstring& path, UninstallRecord* header);
 
 // Reads the whole record from an open file: header, the removal list (list mode only; entries
-// with an empty path are skipped) and the shortcut list, as an installer wrote them.
+// with an empty path are skipped) and the shortcut list, as an installer wrote them. What the
+// file ends inside (a slot before its terminator, a count, an entry) is not taken.
 void ReadRecordLists(FILE* file, UninstallRecord* header, std::vector<UninstallEntry>* removals,
                      std::vector<UninstallEntry>* shortcuts);
 
 // For installers: writes a kvUninstall.dat at path. Returns 1 on success, 0 when any string
 // fills its slot without a terminator, a folder entry of the removal list does not end with a
 // backslash, a removal list is given together with an installation folder (folder mode sweeps
-// the whole folder and its file has no room for one), a count is negative, or the file cannot be
-// written.
+// the whole folder and its file has no room for one), a count is negative, a path or folder is
+// one the uninstaller would refuse to delete (see uninstall/deletion_guard.h; in folder mode
+// also the installation folder and the folder the record is written to), the menu folder is not
+// made of plain names, or the file cannot be written.
 KV_API int WriteUninstallRecord(LPCWSTR path, const UninstallRecord* header,
                                 const UninstallEntry* removals, int removalCount,
                                 const UninstallEntry* shortcuts, int shortcutCount);

@@ -1,29 +1,78 @@
 #include "uninstall/self_delete.h"
 
-#include <shellapi.h>
-#include <shlwapi.h>
+#include <sddl.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "uninstall/cleanup_texts.h"
-#include "uninstall/protected_folders.h"
+#include "uninstall/deletion_guard.h"
+#include "uninstall/folder_sweep.h"
+#include "uninstall/run_log.h"
 #include "uninstall/uninstaller.h"
 #include "util/format.h"
 #include "util/handles.h"
 
 namespace kv::self_delete {
+namespace {
 
-std::wstring FolderToRemove(const std::wstring& installDir) {
-  if (installDir.empty() || !::PathFileExistsW(installDir.c_str())) return {};
-  // A record naming a drive root or a system folder is a broken install: remove only the program.
-  if (IsProtectedFolder(installDir)) return {};
-  return installDir;
+std::wstring SystemFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+  return (length && length < MAX_PATH) ? std::wstring(folder, length) : std::wstring();
 }
 
-std::wstring ScriptText(const std::wstring& exe, const std::wstring& folder) {
-  if (folder.empty()) return FormatText(kScriptTemplateFile, {exe});
-  return FormatText(kScriptTemplateFolder, {exe, folder});
+// Whatever lies at the script's path goes first: a file of someone else's (perhaps a hard link
+// to one), a link, an empty folder. What cannot go makes the creation below fail.
+void ClearPath(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  kv::UniqueFind entry(::FindFirstFileW(path.c_str(), &data));
+  if (!entry) return;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    ::RemoveDirectoryW(path.c_str());
+    return;
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) &&
+      !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileW(path.c_str());
+}
+
+std::string TextModeBytes(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size() + 8);
+  for (char c : bytes) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::wstring RunningProgram() {
+  wchar_t module[MAX_PATH + 1] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return {};
+  const std::wstring final_path = guard::FinalPath(module);
+  return final_path.empty() ? std::wstring(module, length) : final_path;
+}
+
+std::wstring BatchLiteral(const std::wstring& path) {
+  std::wstring out;
+  for (wchar_t c : path) {
+    out += c;
+    if (c == L'%') out += L'%';
+  }
+  return out;
+}
+
+std::wstring ScriptText(const std::wstring& system_dir, DWORD pid, const std::wstring& exe,
+                        const std::wstring& folder) {
+  const std::wstring id = std::to_wstring(pid);
+  if (folder.empty())
+    return FormatText(kScriptTemplateFile, {BatchLiteral(system_dir), id, BatchLiteral(exe)});
+  return FormatText(kScriptTemplateFolder,
+                    {BatchLiteral(system_dir), id, BatchLiteral(exe), BatchLiteral(folder)});
 }
 
 bool ToCodePage(const std::wstring& text, UINT codePage, std::string* out) {
@@ -70,48 +119,83 @@ std::wstring SpellablePath(const std::wstring& path, UINT codePage) {
   return ToCodePage(short_path, codePage, &ignored) ? short_path : std::wstring();
 }
 
-bool WriteScript(FILE* file, const std::string& bytes) {
-  return file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+UINT ScriptCodePage() { return ::GetOEMCP(); }
+
+bool WriteFreshScript(const std::wstring& path, const std::string& bytes) {
+  ClearPath(path);
+  kv::UniqueLocal descriptor;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          kScriptSecurity, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
+          nullptr))
+    return false;
+  SECURITY_ATTRIBUTES security = {sizeof(security), descriptor.get(), FALSE};
+  kv::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  const std::string disk = TextModeBytes(bytes);
+  DWORD written = 0;
+  const bool complete =
+      ::WriteFile(file.get(), disk.data(), static_cast<DWORD>(disk.size()), &written, nullptr) &&
+      written == disk.size();
+  const bool closed = ::CloseHandle(file.release()) != FALSE;
+  if (complete && closed) return true;
+  ::DeleteFileW(path.c_str());
+  return false;
 }
 
-FILE* OpenScript(const char* path) { return std::fopen(path, "w"); }
+std::wstring ScriptCommandLine(const std::wstring& system_dir, const std::wstring& script) {
+  return FormatText(kScriptCommandFormat, {system_dir, script});
+}
+
+bool StartScript(const std::wstring& script) {
+  const std::wstring system_dir = SystemFolder();
+  if (system_dir.empty()) return false;
+  const std::wstring cmd = system_dir + L"\\cmd.exe";
+  std::wstring command_line = ScriptCommandLine(system_dir, script);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process = {};
+  if (!::CreateProcessW(cmd.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, kScriptFolder, &startup, &process))
+    return false;
+  kv::UniqueHandleKernel process_handle(process.hProcess), thread_handle(process.hThread);
+  return true;
+}
 
 }  // namespace kv::self_delete
 
-// Never returns once the script exists: the process ends with exit code 0 and the script takes
-// the program file (and in folder mode the installation folder) away after it.
+// Never returns when the script runs or the restart takes over: the process ends at once, and
+// the script takes the program and its emptied folder away after it.
 void CKvUninstaller::DeleteSelf() {
   namespace sd = kv::self_delete;
-  kv::UniqueStdioFile file(sd::OpenScript(kScriptPath));
-  if (!file) return;
-
-  wchar_t module[MAX_PATH + 1] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
-  const std::wstring exe(module, length < MAX_PATH ? length : 0);
-  const std::wstring folder = sd::FolderToRemove(SlotText(m_record.installDir));
-
-  const std::wstring exe_spelled = sd::SpellablePath(exe, CP_THREAD_ACP);
-  const std::wstring folder_spelled =
-      folder.empty() ? L"" : sd::SpellablePath(folder, CP_THREAD_ACP);
+  const std::wstring exe = sd::RunningProgram();
+  // Only the program's own folder, and only where the guard lets a sweep go.
+  const kv::guard::Verdict own = kv::guard::CheckFolder(m_szOwnDir);
+  const std::wstring folder = own ? own.resolved : std::wstring();
+  const UINT code_page = sd::ScriptCodePage();
+  const std::wstring exe_spelled = sd::SpellablePath(exe, code_page);
+  const std::wstring folder_spelled = folder.empty() ? L"" : sd::SpellablePath(folder, code_page);
 
   std::string bytes;
-  if (exe_spelled.empty() ||
-      !sd::ToCodePage(sd::ScriptText(exe_spelled, folder_spelled), CP_THREAD_ACP, &bytes)) {
-    // No spelling of the program's path survives this code page: a script would delete the
-    // wrong files or none. The system deletes the program at the next restart instead, and then
-    // the folder, which the run has emptied by then.
-    file.reset();
-    ::DeleteFileW(kScriptPathW);
-    ::MoveFileExW(exe.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    if (!folder.empty()) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    ::ExitProcess(0);
+  const bool written =
+      !exe.empty() && !exe_spelled.empty() &&
+      sd::ToCodePage(sd::ScriptText(sd::SystemFolder(), ::GetCurrentProcessId(), exe_spelled,
+                                    folder_spelled),
+                     code_page, &bytes) &&
+      sd::WriteFreshScript(kScriptPath, bytes);
+  if (!written || !sd::StartScript(kScriptPath)) {
+    // No script (no spelling of the program's path in cmd's code page, no way to create the file
+    // or to start it): the restart deletes the program, then its folder if nothing is left.
+    if (written) ::DeleteFileW(kScriptPath);
+    if (exe.empty() || !kv::sweep::QueueForRestart(exe)) return;
+    kv::runlog::Note(L"queued for restart: " + exe);
+    ++m_nQueued;
+    if (!folder.empty()) kv::sweep::QueueForRestart(folder);
+  } else if (!folder.empty() && folder_spelled.empty()) {
+    // The folder alone has no spelling: the script takes the program, the restart the folder.
+    kv::sweep::QueueForRestart(folder);
   }
-  // The folder alone has no spelling: the script takes the program, the restart the folder.
-  if (!folder.empty() && folder_spelled.empty())
-    ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  sd::WriteScript(file.get(), bytes);
-  file.reset();
-
-  ::ShellExecuteW(nullptr, kScriptVerb, kScriptPathW, nullptr, kScriptFolder, SW_HIDE);
-  ::ExitProcess(0);
+  ::ExitProcess(m_nQueued > 0 ? kExitRestartNeeded : 0);
 }

@@ -1,19 +1,22 @@
 #pragma once
 // The pieces of CKvUninstaller::DeleteSelf, apart so that they can be checked without ending a
-// process: choosing the template, forming the script and writing it.
+// process: forming the script, writing it as a new file and starting it.
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 namespace kv::self_delete {
 
-// The folder the script removes: installDir when it names something that exists and is neither
-// a drive root nor a system folder; otherwise empty (the script then removes only the program).
-std::wstring FolderToRemove(const std::wstring& installDir);
+// The running program's final path; empty when it cannot be taken.
+std::wstring RunningProgram();
 
-// The script text: the folder template when folder is not empty, else the program-only one.
-std::wstring ScriptText(const std::wstring& exe, const std::wstring& folder);
+// A path as a batch file must spell it to mean that path: cmd expands "%" even inside quotes.
+std::wstring BatchLiteral(const std::wstring& path);
+
+// The script text: ends process pid with the system folder's taskkill, deletes exe and, when
+// folder is not empty, removes that folder if nothing is left in it. Paths as they are written.
+std::wstring ScriptText(const std::wstring& system_dir, DWORD pid, const std::wstring& exe,
+                        const std::wstring& folder);
 
 // text in code page, exactly; false (out unchanged) when some character has no exact form there.
 bool ToCodePage(const std::wstring& text, UINT codePage, std::string* out);
@@ -23,10 +26,19 @@ bool ToCodePage(const std::wstring& text, UINT codePage, std::string* out);
 // for a missing character as a wildcard.
 std::wstring SpellablePath(const std::wstring& path, UINT codePage);
 
-// Opens the script for writing in text mode, so each line feed reaches the disk after an added
-// carriage return; null when it cannot be created.
-FILE* OpenScript(const char* path);
-// Writes bytes as they are (no terminator); false when not all of them were written.
-bool WriteScript(FILE* file, const std::string& bytes);
+// The code page cmd reads a batch file in: the console's, which is the OEM code page.
+UINT ScriptCodePage();
+
+// Writes bytes as a new file at path, line ends as the C runtime's text mode writes them (each
+// line feed after an added carriage return), readable and writable by administrators and the
+// system only. Whatever was at path is removed first; the file is created so that it cannot be
+// an existing one. False (and nothing left at path by us) when any step fails.
+bool WriteFreshScript(const std::wstring& path, const std::string& bytes);
+
+// The command line that runs script: cmd by its full path, without AutoRun.
+std::wstring ScriptCommandLine(const std::wstring& system_dir, const std::wstring& script);
+
+// Starts the script hidden, without the shell; false when it could not be started.
+bool StartScript(const std::wstring& script);
 
 }  // namespace kv::self_delete

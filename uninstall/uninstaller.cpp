@@ -4,8 +4,10 @@
 
 #include "services/http_client.h"
 #include "services/thread.h"
-#include "uninstall/protected_folders.h"
+#include "uninstall/deletion_guard.h"
+#include "uninstall/folder_sweep.h"
 #include "uninstall/report.h"
+#include "uninstall/run_log.h"
 #include "util/files.h"
 #include "util/handles.h"
 
@@ -13,35 +15,25 @@ namespace {
 
 constexpr DWORD kStartDelayMs = 300;
 
-bool IsDirectory(const WIN32_FIND_DATAW& data) {
-  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+bool FolderMode(const UninstallRecord& record) { return record.installDir[0] != L'\0'; }
+
+// The final form of an existing file, or the path as it is when it cannot be resolved.
+std::wstring FinalOrAsIs(const std::wstring& path) {
+  const std::wstring final_path = kv::guard::FinalPath(path);
+  return final_path.empty() ? path : final_path;
 }
 
-// A junction or symbolic link to a folder: removed as a link, never entered.
-bool IsLinkedDirectory(const WIN32_FIND_DATAW& data) {
-  return IsDirectory(data) && (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// "." and ".." and every folder whose name starts with a full stop are left alone.
-bool IsDotFolder(const WIN32_FIND_DATAW& data) { return data.cFileName[0] == L'.'; }
-
-kv::UniqueFind FindFirst(const std::wstring& dir, WIN32_FIND_DATAW* data) {
-  const std::wstring pattern = dir + L"*.*";
-  // Basic info skips the short names; the large fetch batches the directory reads.
-  return kv::UniqueFind(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, data,
-                                           FindExSearchNameMatch, nullptr,
-                                           FIND_FIRST_EX_LARGE_FETCH));
-}
-
-void RemoveLink(const std::wstring& path) {
-  // A directory link goes with RemoveDirectory; some file systems present it as a file instead.
-  if (!::RemoveDirectoryW(path.c_str())) ::DeleteFileW(path.c_str());
+// The running program: in use until the end, it is the clean-up script's to delete.
+std::wstring RunningProgram() {
+  wchar_t module[MAX_PATH + 1] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
+  return (length && length <= MAX_PATH) ? FinalOrAsIs(module) : std::wstring();
 }
 
 }  // namespace
 
 CKvUninstaller::CKvUninstaller()
-    : m_hNotify(nullptr), m_nFilesTotal(0), m_nFilesDone(0), m_record{}, m_szOwnDir{} {
+    : m_hNotify(nullptr), m_nFilesTotal(0), m_nFilesDone(0), m_record{}, m_szOwnDir{}, m_nQueued(0) {
   GetCurPath(m_szOwnDir, 261);
 }
 
@@ -68,8 +60,9 @@ unsigned __stdcall CKvUninstaller::UninstallThread(void* param) {
 
 bool CKvUninstaller::UninstallFunc() {
   const std::wstring own_dir = m_szOwnDir;
+  const std::wstring record_path = own_dir + kRecordFileName;
   {
-    kv::UniqueStdioFile file(_wfopen((own_dir + kRecordFileName).c_str(), L"rb"));
+    kv::UniqueStdioFile file(_wfopen(record_path.c_str(), L"rb"));
     if (!file) {
       ::PostMessageW(m_hNotify, WM_KV_PROGRESS, 100, 0);
       return false;
@@ -81,49 +74,57 @@ bool CKvUninstaller::UninstallFunc() {
   CKvNet::Instance();
   DoReport(kReportEndpoint, kReportTypeUninstall, SlotText(m_record.displayName).c_str());
 
-  const bool folder_mode = m_record.installDir[0] != L'\0';
   m_nFilesDone = 0;
   m_nFilesTotal = 0;
-  if (!folder_mode) {
-    for (const UninstallEntry& entry : m_removals)
-      m_nFilesTotal += entry.isFile ? 1 : CountFiles(SlotText(entry.path).c_str());
-  }
-
-  if (folder_mode) {
-    // A record that makes a drive root or a system folder our own folder is a broken install:
-    // sweep nothing there and finish the rest of the run.
-    if (!IsProtectedFolder(own_dir)) {
-      m_nFilesTotal = CountFiles(own_dir.c_str());
-      DelDir(own_dir.c_str());
+  m_nQueued = 0;
+  if (FolderMode(m_record)) {
+    // Our own folder, unless it is one that no product may sweep: then nothing in it goes.
+    const kv::guard::Verdict own = kv::guard::CheckFolder(own_dir);
+    if (own) {
+      m_nFilesTotal = CountFiles(own.resolved.c_str());
+      SweepFolder(own.resolved);
+      // What the walk leaves by rule (folders named with a leading full stop) is the product's
+      // too: the rest of the folder goes, uncounted, before the program removes itself.
+      SweepFolder(own.resolved, /*enter_dot_folders=*/true);
+    } else {
+      kv::runlog::NoteRefusal(L"own folder", own_dir, own.refusal);
     }
   } else {
+    // Each entry is judged once: what the guard refuses is neither counted nor touched.
+    std::vector<std::pair<bool, std::wstring>> targets;
     for (const UninstallEntry& entry : m_removals) {
       const std::wstring path = SlotText(entry.path);
-      if (entry.isFile)
-        ::DeleteFileW(path.c_str());
+      const kv::guard::Verdict verdict =
+          entry.isFile ? kv::guard::CheckFile(path) : kv::guard::CheckFolder(path);
+      if (!verdict) {
+        kv::runlog::NoteRefusal(entry.isFile ? L"file" : L"folder", path, verdict.refusal);
+        continue;
+      }
+      m_nFilesTotal += entry.isFile ? 1 : CountFiles(verdict.resolved.c_str());
+      targets.emplace_back(entry.isFile != 0, verdict.resolved);
+    }
+    for (const auto& [is_file, path] : targets) {
+      if (is_file)
+        DeleteFileEntry(path);
       else
-        DelDir(path.c_str());
+        SweepFolder(path);
     }
   }
   ClearReg(SlotText(m_record.uninstallKey).c_str());
   DelShortcut();
+  // The record goes last: a run cut short can be finished by starting the uninstaller again.
+  if (FolderMode(m_record) && kv::guard::CheckFolder(own_dir))
+    DeleteFileEntry(FinalOrAsIs(record_path));
   return true;
 }
 
-int CKvUninstaller::CountFiles(LPCWSTR dir) {
-  const std::wstring base = dir;
-  WIN32_FIND_DATAW data;
-  kv::UniqueFind find = FindFirst(base, &data);
-  if (!find) return 0;
-  int count = 0;
-  do {
-    if (!IsDirectory(data))
-      ++count;
-    else if (!IsDotFolder(data) && !IsLinkedDirectory(data))
-      count += CountFiles((base + data.cFileName + L"\\").c_str());
-  } while (::FindNextFileW(find.get(), &data));
-  return count;
+std::vector<std::wstring> CKvUninstaller::Deferred() const {
+  std::vector<std::wstring> paths = {RunningProgram()};
+  if (FolderMode(m_record)) paths.push_back(FinalOrAsIs(std::wstring(m_szOwnDir) + kRecordFileName));
+  return paths;
 }
+
+int CKvUninstaller::CountFiles(LPCWSTR dir) { return kv::sweep::FolderSweep::Count(dir); }
 
 void CKvUninstaller::SendProgress() {
   if (m_nFilesTotal <= 0) return;
@@ -132,26 +133,34 @@ void CKvUninstaller::SendProgress() {
     ::SendMessageW(m_hNotify, WM_KV_PROGRESS, static_cast<WPARAM>(percent), 0);
 }
 
+bool CKvUninstaller::SweepFolder(const std::wstring& root, bool enter_dot_folders) {
+  // The second pass over a folder only finishes what the counted one left: it reports nothing.
+  std::function<void()> on_file;
+  if (!enter_dot_folders) on_file = [this] {
+    ++m_nFilesDone;
+    SendProgress();
+  };
+  kv::sweep::FolderSweep sweep(Deferred(), std::move(on_file), kv::runlog::Note);
+  const bool entered = sweep.Sweep(root, enter_dot_folders);
+  m_nQueued += sweep.queued();
+  return entered;
+}
+
 bool CKvUninstaller::DelDir(LPCWSTR dir) {
-  const std::wstring base = dir;
+  const kv::guard::Verdict verdict = kv::guard::CheckFolder(dir ? dir : L"");
+  if (!verdict) {
+    kv::runlog::NoteRefusal(L"folder", dir ? dir : L"", verdict.refusal);
+    return false;
+  }
+  return SweepFolder(verdict.resolved);
+}
+
+void CKvUninstaller::DeleteFileEntry(const std::wstring& path) {
+  if (kv::guard::SamePath(FinalOrAsIs(path), RunningProgram())) return;
   WIN32_FIND_DATAW data;
-  kv::UniqueFind find = FindFirst(base, &data);
-  if (!find) return false;
-  do {
-    const std::wstring path = base + data.cFileName;
-    if (!IsDirectory(data)) {
-      ::DeleteFileW(path.c_str());  // read-only files stay: no attribute is changed
-      ++m_nFilesDone;
-      SendProgress();
-    } else if (IsDotFolder(data)) {
-      continue;
-    } else if (IsLinkedDirectory(data)) {
-      RemoveLink(path);
-    } else {
-      DelDir((path + L"\\").c_str());
-    }
-  } while (::FindNextFileW(find.get(), &data));
-  find.reset();
-  ::RemoveDirectoryW(base.c_str());
-  return true;
+  kv::UniqueFind entry(::FindFirstFileW(path.c_str(), &data));
+  if (!entry || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  if (kv::sweep::DeleteProductFile(path, data.dwFileAttributes, kv::runlog::Note) ==
+      kv::sweep::FileOutcome::kQueued)
+    ++m_nQueued;
 }

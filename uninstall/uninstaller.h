@@ -1,15 +1,22 @@
 #pragma once
 // The uninstall engine: reads kvUninstall.dat, deletes the product's files in list or folder
-// mode and reports progress to a window with WM_KV_PROGRESS.
+// mode and reports progress to a window with WM_KV_PROGRESS. Every path it deletes passes the
+// deletion guard first.
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "uninstall/record.h"
 #include "util/kv_api.h"
 
-// wParam: percentage 0..100, lParam: 0. 100 means the engine has finished.
+// wParam: percentage 0..100, lParam: 0. The folder walk sends its percentages; the engine posts
+// its final 100 when it has finished, so only a posted 100 means done.
 constexpr UINT WM_KV_PROGRESS = 2025;
+
+// The exit code that tells a caller the removal completes at the next restart, as Windows
+// installers use it.
+constexpr DWORD kExitRestartNeeded = 3010;
 
 class KV_CLASS CKvUninstaller {
  public:
@@ -23,15 +30,26 @@ class KV_CLASS CKvUninstaller {
   int ClearReg(LPCWSTR key);
   // Deletes the Start Menu folder, the all-users desktop link and the listed shortcuts.
   void DelShortcut();
-  // Hands the program file (and in folder mode the installation folder) to c:\clear.bat and ends
-  // the process with exit code 0. Returns only when the script cannot be created.
+  // Hands the program file and its emptied folder to c:\clear.bat and ends the process: exit
+  // code 0, or kExitRestartNeeded when something waits for the next restart. Without a script the
+  // program is queued for deletion at restart instead; returns only when even that fails.
   void DeleteSelf();
+  // Files and folders of this run that only the next restart removes.
+  int QueuedForRestart() const { return m_nQueued; }
 
  private:
   static unsigned __stdcall UninstallThread(void* param);
   bool UninstallFunc();
+  // dir: a final path from the deletion guard.
   int CountFiles(LPCWSTR dir);
+  // Checks dir with the guard, then sweeps it; false when refused or not entered.
   bool DelDir(LPCWSTR dir);
+  bool SweepFolder(const std::wstring& root, bool enter_dot_folders = false);
+  // Deletes one file after the guard has passed it (never the running program); what is in use
+  // waits for the restart.
+  void DeleteFileEntry(const std::wstring& path);
+  // The running program, and in folder mode its record: the walk counts them but leaves them.
+  std::vector<std::wstring> Deferred() const;
   void SendProgress();
 
   HWND m_hNotify;
@@ -41,4 +59,5 @@ class KV_CLASS CKvUninstaller {
   std::vector<UninstallEntry> m_removals;
   std::vector<UninstallEntry> m_shortcuts;
   wchar_t m_szOwnDir[261];
+  int m_nQueued;
 };

@@ -81,6 +81,7 @@ using UniqueInternet = UniqueHandle<NullTraits<HINTERNET, ::InternetCloseHandle>
 using UniqueCertStore = UniqueHandle<NullTraits<HCERTSTORE, CloseCertStore>>;
 using UniqueCertContext = UniqueHandle<NullTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
 using UniqueCoTaskMem = UniqueHandle<NullTraits<void*, ::CoTaskMemFree>>;  // shell PIDLs and the like
+using UniqueLocal = UniqueHandle<NullTraits<HLOCAL, ::LocalFree>>;  // security descriptors and the like
 using UniqueService = UniqueHandle<NullTraits<SC_HANDLE, CloseService>>;  // service manager, services
 template <typename T>
 using UniqueGdi = UniqueHandle<NullTraits<T, CloseGdiObject>>;

@@ -23,6 +23,8 @@ constexpr wchar_t kKernel32[] = L"kernel32.dll";
 constexpr char kIsWow64Process[] = "IsWow64Process";
 constexpr char kDisableRedirection[] = "Wow64DisableWow64FsRedirection";
 constexpr char kRevertRedirection[] = "Wow64RevertWow64FsRedirection";
+constexpr char kSetDefaultDllDirectories[] = "SetDefaultDllDirectories";
+constexpr char kSetDllDirectory[] = "SetDllDirectoryW";
 constexpr wchar_t kPoliciesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\";
 constexpr wchar_t kEnableLua[] = L"EnableLUA";
 constexpr char kCpuIdFormat[] = "%s%d";
@@ -60,6 +62,20 @@ const wchar_t* OsNameFor(DWORD platform, DWORD major, DWORD minor) {
   if (platform == VER_PLATFORM_WIN32_WINDOWS && major == 4)
     return minor < 90 ? texts::k9x : texts::kMe;
   return texts::kXP;
+}
+
+bool RestrictLibrarySearch() {
+  // From Windows 8 on, and on Windows 7 and Vista with the update that added it.
+  using SetDefault = BOOL(WINAPI*)(DWORD);
+  if (const auto set_default = reinterpret_cast<SetDefault>(
+          reinterpret_cast<void*>(Kernel32Proc(texts::kSetDefaultDllDirectories))))
+    return set_default(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+  // Older systems: at least the current folder leaves the search.
+  using SetDirectory = BOOL(WINAPI*)(LPCWSTR);
+  if (const auto set_directory = reinterpret_cast<SetDirectory>(
+          reinterpret_cast<void*>(Kernel32Proc(texts::kSetDllDirectory))))
+    return set_directory(L"") != FALSE;
+  return false;
 }
 
 }  // namespace kv

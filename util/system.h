@@ -29,4 +29,9 @@ KV_API int isEnglish();
 namespace kv {
 // The name GetOsName gives for one version report; apart so that every row can be checked.
 const wchar_t* OsNameFor(DWORD platform, DWORD major, DWORD minor);
+
+// Restricts the libraries this process loads later by name to the system folder and the
+// program's own folder, where the system can (not the current folder, not the PATH). True when a
+// restriction took effect.
+bool RestrictLibrarySearch();
 }  // namespace kv

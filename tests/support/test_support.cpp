@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -49,9 +50,72 @@ bool Exists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+namespace {
+
+// The Linux name of a path under Wine; empty elsewhere.
+std::wstring UnixName(const std::wstring& path) {
+  using Fn = char*(__cdecl*)(const wchar_t*);
+  const auto unix_name = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* name = unix_name ? unix_name(path.c_str()) : nullptr;
+  if (!name) return {};
+  std::string text = name;
+  ::HeapFree(::GetProcessHeap(), 0, name);
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return std::wstring(text.begin(), text.end());
+}
+
+// Wine hands a Linux program to the Linux side and does not wait for it: its work is done when
+// what it was to change has changed.
+bool RunOnLinux(const std::wstring& command, const std::function<bool()>& done) {
+  Run(command);
+  for (const DWORD start = ::GetTickCount(); !done(); ::Sleep(20))
+    if (::GetTickCount() - start > 10000) return false;
+  return true;
+}
+
+}  // namespace
+
+bool OnLinux(const std::wstring& program, const std::wstring& arguments,
+             const std::function<bool()>& done) {
+  return RunOnLinux(L"Z:\\bin\\" + program + L" " + arguments, done);
+}
+
+std::wstring LinuxPath(const std::wstring& path) { return UnixName(path); }
+
+// Wine cannot remove a link to a folder through any Windows call: there the Linux side removes
+// links, and whole trees, whose removal never follows a link.
+void RemoveLink(const std::wstring& link) {
+  if (::RemoveDirectoryW(link.c_str()) || ::DeleteFileW(link.c_str())) return;
+  if (const std::wstring name = UnixName(link); !name.empty())
+    OnLinux(L"rm", L"-f \"" + name + L"\"", [&] { return !Exists(link); });
+}
+
 void RemoveTree(const std::wstring& path) {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
+  if (const std::wstring name = UnixName(path); !name.empty()) {
+    OnLinux(L"rm", L"-rf \"" + name + L"\"", [&] { return !Exists(path); });
+    return;
+  }
+  std::wstring dir = path;
+  while (dir.size() > 3 && dir.back() == L'\\') dir.pop_back();
+  const DWORD attributes = ::GetFileAttributesW(dir.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveLink(dir);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    ::SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(dir.c_str());
+    return;
+  }
+  WIN32_FIND_DATAW data;
+  kv::UniqueFind find(::FindFirstFileW((dir + L"\\*").c_str(), &data));
+  if (find) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name != L"." && name != L"..") RemoveTree(dir + L"\\" + name);
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  find.reset();
+  ::RemoveDirectoryW(dir.c_str());
 }
 
 bool CopyProgram(const std::wstring& program, const std::wstring& target) {

@@ -2,6 +2,7 @@
 // Helpers shared by the test programs: scratch folders in the test prefix, files, child processes.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,16 @@ std::wstring FreshDir(const std::wstring& name);
 
 void WriteText(const std::wstring& path, const std::string& text);
 bool Exists(const std::wstring& path);
+// Removes a file, or a folder with everything in it; links are removed, never followed.
 void RemoveTree(const std::wstring& path);
+void RemoveLink(const std::wstring& link);
+
+// Under Wine: runs /bin/<program> with arguments on the Linux side and waits (at most 10 s) until
+// done says its work is visible. False elsewhere or when it never becomes visible.
+bool OnLinux(const std::wstring& program, const std::wstring& arguments,
+             const std::function<bool()>& done);
+// The Linux name of a path under Wine; empty elsewhere.
+std::wstring LinuxPath(const std::wstring& path);
 
 // Copies a program of the bin folder to target (a full file path).
 bool CopyProgram(const std::wstring& program, const std::wstring& target);

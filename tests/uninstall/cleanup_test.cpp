@@ -130,6 +130,7 @@ TEST_F(Cleanup, MenuFolderNeverLeavesPrograms) {
   for (const std::wstring& canary : canaries) WriteText(canary, "must stay");
   for (const wchar_t* menu : {L"..", L".", L"KvX\\..\\..", L"C:\\kvtest"}) {
     CliInstall install(L"cleanup_escape");
+    install.raw = true;
     Put(install.header.menuFolder, menu);
     EXPECT_EQ((Lines{"posted 100"}), install.WriteAndRun()) << kvtest::Utf8(menu);
   }

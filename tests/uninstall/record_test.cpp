@@ -58,7 +58,7 @@ TEST_F(RecordTest, WriterLaysOutBothModesExactly) {
   Put(h.displayName, L"产品");
   Put(h.menuFolder, L"Prod Tools");
   const UninstallEntry removals[] = {Entry(1, L"C:\\p\\a.txt"), Entry(0, L"C:\\p\\sub\\")};
-  const UninstallEntry shortcuts[] = {Entry(1, L"C:\\s.lnk"), Entry(0, L"C:\\b.lnk")};
+  const UninstallEntry shortcuts[] = {Entry(1, L"C:\\p\\s.lnk"), Entry(0, L"C:\\p\\b.lnk")};
   ASSERT_EQ(1, WriteUninstallRecord(File(L"list.dat").c_str(), &h, removals, 2, shortcuts, 1));
   std::string bytes = kvtest::ReadAll(File(L"list.dat"));
   ASSERT_EQ(760u + 4 + 2 * 524 + 4 + 524, bytes.size());
@@ -77,7 +77,7 @@ TEST_F(RecordTest, WriterLaysOutBothModesExactly) {
   EXPECT_EQ(L"C:\\p\\sub\\", SlotText(p.removals[1].path));
   EXPECT_EQ(0, p.removals[1].isFile);
   ASSERT_EQ(1u, p.shortcuts.size());
-  EXPECT_EQ(L"C:\\s.lnk", SlotText(p.shortcuts[0].path));
+  EXPECT_EQ(L"C:\\p\\s.lnk", SlotText(p.shortcuts[0].path));
 
   // Folder mode: no removal list, the shortcut count follows the header directly.
   h = {};
@@ -89,7 +89,7 @@ TEST_F(RecordTest, WriterLaysOutBothModesExactly) {
   p = Read(File(L"folder.dat"));
   EXPECT_TRUE(p.removals.empty());
   ASSERT_EQ(2u, p.shortcuts.size());
-  EXPECT_EQ(L"C:\\b.lnk", SlotText(p.shortcuts[1].path));
+  EXPECT_EQ(L"C:\\p\\b.lnk", SlotText(p.shortcuts[1].path));
 }
 
 TEST_F(RecordTest, WriterRefusesWhatWouldNotFit) {
@@ -108,6 +108,42 @@ TEST_F(RecordTest, WriterRefusesWhatWouldNotFit) {
   const UninstallEntry file[] = {Entry(1, L"C:\\Prod\\a.txt")};
   EXPECT_EQ(0, WriteUninstallRecord(path.c_str(), &h, file, 1, nullptr, 0));
   EXPECT_FALSE(kvtest::Exists(path));
+  // Whatever the uninstaller would refuse to delete is refused when the record is written.
+  struct Refused {
+    const wchar_t* what;
+    int is_file;
+    const wchar_t* entry;    // a removal (list mode), or a shortcut when is_file is 2
+    const wchar_t* install;  // installDir: folder mode
+    const wchar_t* menu;
+  };
+  const Refused refused[] = {
+      {L"a system folder", 0, L"C:\\ProgramData\\", L"", L""},
+      {L"a drive root", 0, L"C:\\", L"", L""},
+      {L"a relative folder", 0, L"rel\\", L"", L""},
+      {L"a climb out", 0, L"C:\\kvtest\\p\\..\\..\\", L"", L""},
+      {L"a network path", 0, L"\\\\server\\share\\p\\", L"", L""},
+      {L"a file inside Windows", 1, L"C:\\windows\\system32\\kv.dll", L"", L""},
+      {L"a shortcut with a trailing dot", 2, L"C:\\p\\x.lnk.", L"", L""},
+      {L"a protected installation folder", 0, nullptr, L"C:\\users\\", L""},
+      {L"a menu folder climbing out", 0, nullptr, L"", L"..\\Startup"},
+  };
+  for (const Refused& row : refused) {
+    SCOPED_TRACE(kvtest::Utf8(row.what));
+    h = {};
+    Put(h.installDir, row.install);
+    Put(h.menuFolder, row.menu);
+    std::vector<UninstallEntry> removals, shortcuts;
+    if (row.entry) (row.is_file == 2 ? shortcuts : removals).push_back(Entry(row.is_file & 1, row.entry));
+    EXPECT_EQ(0, WriteUninstallRecord(path.c_str(), &h, removals.data(), static_cast<int>(removals.size()),
+                                      shortcuts.data(), static_cast<int>(shortcuts.size())));
+    EXPECT_FALSE(kvtest::Exists(path));
+  }
+  // Folder mode sweeps the record's own folder: one that no product may own is refused too.
+  h = {};
+  Put(h.installDir, L"C:\\kvtest\\Prod\\");
+  EXPECT_EQ(0, WriteUninstallRecord(L"C:\\ProgramData\\kvUninstall.dat", &h, nullptr, 0, nullptr, 0));
+  EXPECT_FALSE(kvtest::Exists(L"C:\\ProgramData\\kvUninstall.dat"));
+
   // The longest display name that fits: 49 characters and the terminator.
   h = {};
   Put(h.displayName, std::wstring(49, L'n'));
@@ -172,6 +208,52 @@ TEST_F(RecordTest, CountsAndEmptyPaths) {
   ASSERT_EQ(2u, p.removals.size());
   EXPECT_EQ(L"C:\\b", SlotText(p.removals[1].path));
   EXPECT_TRUE(p.shortcuts.empty());
+}
+
+// A file cut short (a full disk, an interrupted copy) must not turn a path into its prefix.
+TEST_F(RecordTest, WhatTheFileEndsInsideIsNotTaken) {
+  UninstallRecord h = {};
+  Put(h.uninstallKey, L"Key");
+  Put(h.displayName, L"Brix Demo");
+  Put(h.menuFolder, L"Brix Tools");
+  const UninstallEntry first = Entry(1, L"C:\\kvtest\\a.txt");
+  const UninstallEntry last = Entry(0, L"C:\\kvtest\\parent\\product\\");
+  const std::string whole = Raw().Add(h).Add(2).Add(first).Add(last).Add(1).Add(first).bytes;
+  const size_t last_path = 764 + 524 + 4;  // where the last removal's path starts
+  struct Row {
+    const char* what;
+    size_t length;
+    const wchar_t* name;
+    const wchar_t* menu;
+    size_t removals;
+    size_t shortcuts;
+  };
+  const Row rows[] = {
+      {"whole", whole.size(), L"Brix Demo", L"Brix Tools", 2, 1},
+      {"inside the display name", 200 + 8, L"", L"", 0, 0},
+      {"after the display name's terminator", 200 + 20, L"Brix Demo", L"", 0, 0},
+      {"inside the menu folder", 300 + 8, L"Brix Demo", L"", 0, 0},
+      {"inside the removal count", 762, L"Brix Demo", L"Brix Tools", 0, 0},
+      {"inside the last entry's path", last_path + 2 * 17, L"Brix Demo", L"Brix Tools", 1, 0},
+      {"inside the shortcut count", 764 + 2 * 524 + 2, L"Brix Demo", L"Brix Tools", 2, 0},
+      {"inside the shortcut", whole.size() - 100, L"Brix Demo", L"Brix Tools", 2, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Raw cut;
+    cut.bytes = whole.substr(0, row.length);
+    const Parsed p = Read(Write(L"cut.dat", cut));
+    EXPECT_EQ(row.name, SlotText(p.header.displayName));
+    EXPECT_EQ(row.menu, SlotText(p.header.menuFolder));
+    EXPECT_EQ(L"Key", SlotText(p.header.uninstallKey));
+    EXPECT_EQ(row.removals, p.removals.size());
+    EXPECT_EQ(row.shortcuts, p.shortcuts.size());
+    for (const UninstallEntry& e : p.removals)
+      EXPECT_NE(L"C:\\kvtest\\parent\\", SlotText(e.path));
+    UninstallRecord header;
+    ASSERT_TRUE(ReadRecordHeader(File(L"cut.dat"), &header));
+    EXPECT_EQ(row.menu, SlotText(header.menuFolder));
+  }
 }
 
 TEST_F(RecordTest, UnterminatedSlotEndsAtItsEdge) {

