@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/console.h"
+#include "uninstall/deletion_guard.h"
 #include "uninstall/record.h"
 #include "util/handles.h"
 
@@ -60,6 +61,22 @@ int Write(int argc, wchar_t** argv) {
       kvtool::PrintLine(L"kvrecord: too long for its slot: " + value);
       return 1;
     }
+  }
+  // Say which path the uninstaller would refuse to delete, and why; the writer refuses them all.
+  for (const auto* list : {&removals, &shortcuts})
+    for (const UninstallEntry& entry : *list) {
+      const std::wstring path = SlotText(entry.path);
+      const bool folder = list == &removals && !entry.isFile;
+      const kv::guard::Verdict verdict =
+          folder ? kv::guard::CheckPlannedFolder(path) : kv::guard::CheckPlannedFile(path);
+      if (!verdict)
+        kvtool::PrintLine(L"kvrecord: refused " + path + L": " + kv::guard::RefusalText(verdict.refusal));
+    }
+  if (header.installDir[0]) {
+    const kv::guard::Verdict verdict = kv::guard::CheckPlannedFolder(SlotText(header.installDir));
+    if (!verdict)
+      kvtool::PrintLine(L"kvrecord: refused --dir " + SlotText(header.installDir) + L": " +
+                        kv::guard::RefusalText(verdict.refusal));
   }
   if (!WriteUninstallRecord(argv[2], &header, removals.data(), static_cast<int>(removals.size()),
                             shortcuts.data(), static_cast<int>(shortcuts.size()))) {

@@ -50,11 +50,14 @@ std::string TextModeBytes(const std::string& bytes) {
 }  // namespace
 
 std::wstring RunningProgram() {
-  wchar_t module[MAX_PATH + 1] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
-  if (length == 0 || length > MAX_PATH) return {};
-  const std::wstring final_path = guard::FinalPath(module);
-  return final_path.empty() ? std::wstring(module, length) : final_path;
+  static const std::wstring program = [] {
+    wchar_t module[MAX_PATH + 1] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return std::wstring();
+    const std::wstring final_path = guard::FinalPath(module);
+    return final_path.empty() ? std::wstring(module, length) : final_path;
+  }();
+  return program;
 }
 
 std::wstring BatchLiteral(const std::wstring& path) {

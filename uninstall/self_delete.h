@@ -7,7 +7,7 @@
 
 namespace kv::self_delete {
 
-// The running program's final path; empty when it cannot be taken.
+// The running program's final path, taken once; empty when it cannot be taken.
 std::wstring RunningProgram();
 
 // A path as a batch file must spell it to mean that path: cmd expands "%" even inside quotes.

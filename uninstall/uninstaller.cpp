@@ -8,6 +8,7 @@
 #include "uninstall/folder_sweep.h"
 #include "uninstall/report.h"
 #include "uninstall/run_log.h"
+#include "uninstall/self_delete.h"
 #include "util/files.h"
 #include "util/handles.h"
 
@@ -23,12 +24,6 @@ std::wstring FinalOrAsIs(const std::wstring& path) {
   return final_path.empty() ? path : final_path;
 }
 
-// The running program: in use until the end, it is the clean-up script's to delete.
-std::wstring RunningProgram() {
-  wchar_t module[MAX_PATH + 1] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
-  return (length && length <= MAX_PATH) ? FinalOrAsIs(module) : std::wstring();
-}
 
 }  // namespace
 
@@ -77,9 +72,11 @@ bool CKvUninstaller::UninstallFunc() {
   m_nFilesDone = 0;
   m_nFilesTotal = 0;
   m_nQueued = 0;
+  // Folder mode sweeps our own folder, unless it is one that no product may sweep: then nothing
+  // in it goes.
+  const kv::guard::Verdict own =
+      FolderMode(m_record) ? kv::guard::CheckFolder(own_dir) : kv::guard::Verdict{};
   if (FolderMode(m_record)) {
-    // Our own folder, unless it is one that no product may sweep: then nothing in it goes.
-    const kv::guard::Verdict own = kv::guard::CheckFolder(own_dir);
     if (own) {
       m_nFilesTotal = CountFiles(own.resolved.c_str());
       SweepFolder(own.resolved);
@@ -90,36 +87,39 @@ bool CKvUninstaller::UninstallFunc() {
       kv::runlog::NoteRefusal(L"own folder", own_dir, own.refusal);
     }
   } else {
-    // Each entry is judged once: what the guard refuses is neither counted nor touched.
-    std::vector<std::pair<bool, std::wstring>> targets;
-    for (const UninstallEntry& entry : m_removals) {
-      const std::wstring path = SlotText(entry.path);
-      const kv::guard::Verdict verdict =
-          entry.isFile ? kv::guard::CheckFile(path) : kv::guard::CheckFolder(path);
-      if (!verdict) {
-        kv::runlog::NoteRefusal(entry.isFile ? L"file" : L"folder", path, verdict.refusal);
-        continue;
-      }
-      m_nFilesTotal += entry.isFile ? 1 : CountFiles(verdict.resolved.c_str());
-      targets.emplace_back(entry.isFile != 0, verdict.resolved);
-    }
-    for (const auto& [is_file, path] : targets) {
-      if (is_file)
-        DeleteFileEntry(path);
-      else
-        SweepFolder(path);
-    }
+    RemoveListed();
   }
   ClearReg(SlotText(m_record.uninstallKey).c_str());
   DelShortcut();
   // The record goes last: a run cut short can be finished by starting the uninstaller again.
-  if (FolderMode(m_record) && kv::guard::CheckFolder(own_dir))
-    DeleteFileEntry(FinalOrAsIs(record_path));
+  if (own) DeleteFileEntry(FinalOrAsIs(record_path));
   return true;
 }
 
+void CKvUninstaller::RemoveListed() {
+  // Each entry is judged once: what the guard refuses is neither counted nor touched.
+  std::vector<std::pair<bool, std::wstring>> targets;
+  for (const UninstallEntry& entry : m_removals) {
+    const std::wstring path = SlotText(entry.path);
+    const kv::guard::Verdict verdict =
+        entry.isFile ? kv::guard::CheckFile(path) : kv::guard::CheckFolder(path);
+    if (!verdict) {
+      kv::runlog::NoteRefusal(entry.isFile ? L"file" : L"folder", path, verdict.refusal);
+      continue;
+    }
+    m_nFilesTotal += entry.isFile ? 1 : CountFiles(verdict.resolved.c_str());
+    targets.emplace_back(entry.isFile != 0, verdict.resolved);
+  }
+  for (const auto& [is_file, path] : targets) {
+    if (is_file)
+      DeleteFileEntry(path);
+    else
+      SweepFolder(path);
+  }
+}
+
 std::vector<std::wstring> CKvUninstaller::Deferred() const {
-  std::vector<std::wstring> paths = {RunningProgram()};
+  std::vector<std::wstring> paths = {kv::self_delete::RunningProgram()};
   if (FolderMode(m_record)) paths.push_back(FinalOrAsIs(std::wstring(m_szOwnDir) + kRecordFileName));
   return paths;
 }
@@ -156,7 +156,7 @@ bool CKvUninstaller::DelDir(LPCWSTR dir) {
 }
 
 void CKvUninstaller::DeleteFileEntry(const std::wstring& path) {
-  if (kv::guard::SamePath(FinalOrAsIs(path), RunningProgram())) return;
+  if (kv::guard::SamePath(FinalOrAsIs(path), kv::self_delete::RunningProgram())) return;
   WIN32_FIND_DATAW data;
   kv::UniqueFind entry(::FindFirstFileW(path.c_str(), &data));
   if (!entry || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;

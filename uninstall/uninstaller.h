@@ -40,6 +40,8 @@ class KV_CLASS CKvUninstaller {
  private:
   static unsigned __stdcall UninstallThread(void* param);
   bool UninstallFunc();
+  // List mode: counts, then deletes, the entries of the removal list the guard lets go.
+  void RemoveListed();
   // dir: a final path from the deletion guard.
   int CountFiles(LPCWSTR dir);
   // Checks dir with the guard, then sweeps it; false when refused or not entered.

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The uninstaller as a person meets it: a product installed into the build's prefix, real clicks
 through the X server, then what is left and which reports a loopback proxy saw.
-Usage: window_e2e.py BIN_DIR ARTIFACTS_DIR folder|list|cancel|noname"""
+Usage: window_e2e.py BIN_DIR ARTIFACTS_DIR folder|list|cancel|noname|inuse"""
 import http.server
 import os
 import shutil
@@ -271,6 +271,75 @@ def cancel(product, artifacts, shot):
     return process and os.path.join(artifacts, shot)
 
 
+def pending_restart():
+    """What waits for deletion at the next restart, as the registry holds it."""
+    return wine("reg", "query", r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                "/v", "PendingFileRenameOperations")[1]
+
+
+def find_box(timeout=30):
+    """The notice box (300 x 200, the program's caption) and its (x, y), once it has come to rest."""
+    deadline, last, still = time.time() + timeout, None, 0
+    while time.time() < deadline and still < 3:
+        for window in xdotool("search", "--onlyvisible", "--name", CAPTION).split():
+            values = dict(line.partition("=")[::2] for line in
+                          xdotool("getwindowgeometry", "--shell", window).splitlines())
+            rect = tuple(int(values.get(k, "0")) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+            if rect[2:] == (300, 200):
+                still, last = (still + 1 if rect == last else 0), rect
+        time.sleep(0.1)
+    return last if still >= 3 else None
+
+
+def run_in_use(bin_dir, artifacts, proxy):
+    """Another program holds a file of the product open: the rest goes, the user is told that a
+    restart completes the removal, and the exit code says so."""
+    wine("reg", "delete", r"HKLM\System\CurrentControlSet\Control\Session Manager", "/v",
+         "PendingFileRenameOperations", "/f")
+    product = Product(bin_dir, "Brix Busy", "inuse", proxy.server_address[1])
+    held = product.files[0]
+    held_win = product.install_win + "bin\\brix.exe"
+    holder_dir = os.path.join(product.root, "holder")
+    os.makedirs(holder_dir)
+    shutil.copy(os.path.join(bin_dir, "self_delete_probe.exe"), os.path.join(holder_dir, "holder.exe"))
+    holder = subprocess.Popen(["wine", os.path.join(holder_dir, "holder.exe"), "--hold", held_win,
+                               "--sleep", "120000"], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        check(holder.stdout.readline().strip() == "held", "another program holds " + held_win)
+        process = open_and_click(product, artifacts, "inuse_1_question.png", UNINSTALL_BUTTON)
+        if process is None:
+            return
+        box = find_box(60)
+        check(box is not None, "a 300 x 200 notice says that a restart completes the removal")
+        if box is not None:
+            screenshot(artifacts, "inuse_2_restart_notice.png", box)
+            xdotool("mousemove", str(box[0] + 150), str(box[1] + 182))
+            time.sleep(0.4)
+            xdotool("click", "1")
+        try:
+            code = process.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            code = None
+        # 3010 reaches the Linux side as its low 8 bits.
+        check(code == 3010 & 0xFF, f"the process ends with exit code 3010 (got {code})")
+        deadline = time.time() + 30
+        while os.path.exists(product.exe) and time.time() < deadline:
+            time.sleep(0.3)
+        left = product.traces()
+        check(sorted(left) == sorted([held, product.install]),
+              "all but the held file and its folder is gone: " + ", ".join(left))
+        pending = pending_restart()
+        check(held_win.lower() in pending.lower(), "the held file waits for the restart")
+    finally:
+        holder.kill()
+        holder.wait()
+        wine("reg", "delete", r"HKLM\System\CurrentControlSet\Control\Session Manager", "/v",
+             "PendingFileRenameOperations", "/f")
+        product.remove()
+
+
 def run_cancel(bin_dir, artifacts, proxy):
     product = Product(bin_dir, "Brix Cancel", "cancel", proxy.server_address[1])
     before = product.traces()
@@ -310,7 +379,8 @@ def main():
     runs = {"folder": lambda p: run_uninstall(bin_dir, artifacts, "folder", p),
             "list": lambda p: run_uninstall(bin_dir, artifacts, "list", p),
             "cancel": lambda p: run_cancel(bin_dir, artifacts, p),
-            "noname": lambda p: run_noname(bin_dir, artifacts, p)}
+            "noname": lambda p: run_noname(bin_dir, artifacts, p),
+            "inuse": lambda p: run_in_use(bin_dir, artifacts, p)}
     if mode not in runs:
         print("unknown mode " + mode)
         return 2

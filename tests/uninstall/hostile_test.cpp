@@ -492,6 +492,23 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info) { return info.par
 INSTANTIATE_TEST_SUITE_P(Rows, HostileRecord, ::testing::ValuesIn(kRows), RowName);
 INSTANTIATE_TEST_SUITE_P(Rows, HostileRecordView, ::testing::ValuesIn(kNativeFolderRows), RowName);
 
+// Run as administrator from a folder others may write to, the program loads no library from the
+// current folder: a planted copy of one stays unloaded. Without the restriction it would load.
+TEST(HostileLibrary, NoLibraryFromTheCurrentFolder) {
+  const std::wstring cwd = kvtest::FreshDir(L"hostile\\library");
+  ASSERT_TRUE(kvtest::CopyProgram(L"zlib1.dll", cwd + L"kvplanted.dll"));
+  const std::wstring probe = L"\"" + kvtest::BinDir() + kProbe + L"\"";
+  struct Row {
+    const wchar_t* options;
+    DWORD exit_code;
+  };
+  for (const Row& row : {Row{L" --load kvplanted.dll", 0}, Row{L" --restricted --load kvplanted.dll", 5}}) {
+    const kvtest::ProcessResult r = kvtest::Run(probe + row.options, cwd);
+    EXPECT_EQ(row.exit_code, r.exit_code) << kvtest::Utf8(row.options);
+  }
+  kvtest::RemoveTree(cwd);
+}
+
 // A folder swapped for a link after the walk listed it and before it entered it: the listing
 // still says "folder", so only a check on the folder itself can tell.
 TEST(HostileSwap, FolderSwappedForALinkMidWalkIsNotEntered) {
