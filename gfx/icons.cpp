@@ -13,6 +13,7 @@
 
 #include "gfx/fill_in.h"
 #include "gfx/gfx_texts.h"
+#include "util/caller_text.h"
 #include "util/handles.h"
 
 namespace {
@@ -39,13 +40,6 @@ NOTIFYICONDATAW TrayRecord(HWND window, UINT flags) {
   data.uID = kTrayIconId;
   data.uFlags = flags;
   return data;
-}
-
-// Copies text with its terminator when it fits.
-int PutPath(const std::wstring& text, LPWSTR out, int room) {
-  if (!out || room <= 0 || text.size() >= static_cast<size_t>(room)) return 0;
-  wmemcpy(out, text.c_str(), text.size() + 1);
-  return 1;
 }
 
 void ReplaceAll(std::wstring& text, std::wstring_view what, std::wstring_view with) {
@@ -81,7 +75,7 @@ HICON GetFileIcon(LPCWSTR file, int index, int size) {
   return icon;
 }
 
-int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download, int room) {
+int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download) {
   if (!urlFile || !outPath) return 0;
   kv::ComInit com;
   if (!com.usable()) return 0;
@@ -101,10 +95,10 @@ int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download, int room) 
   int result = ::GetFileAttributesW(local.c_str()) != INVALID_FILE_ATTRIBUTES;
   if (!result && download)
     result = ::URLDownloadToFileW(nullptr, location, local.c_str(), 0, nullptr) == S_OK;
-  return result ? PutPath(local, outPath, room) : 0;
+  return result && kv::CopyToCaller(local, outPath, kv::kPathRoom) ? 1 : 0;
 }
 
-int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath, int room) {
+int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath) {
   if (!url || !outPath) return 0;
   kv::ComInit com;
   if (!com.usable()) return 0;
@@ -135,12 +129,12 @@ int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath, int room) {
   std::vector<DWORD> storage(size / sizeof(DWORD) + 1);
   auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(storage.data());
   if (!::GetUrlCacheEntryInfoW(icon_url.c_str(), entry, &size) || !entry->lpszLocalFileName) return 0;
-  return PutPath(entry->lpszLocalFileName, outPath, room);
+  return kv::CopyToCaller(entry->lpszLocalFileName, outPath, kv::kPathRoom) ? 1 : 0;
 }
 
 HICON GetUrlCacheIcon(LPCWSTR url, int size) {
   wchar_t path[MAX_PATH] = {};
-  if (!GetUrlCacheIconPath(url, path, MAX_PATH)) return nullptr;
+  if (!GetUrlCacheIconPath(url, path)) return nullptr;
   return static_cast<HICON>(::LoadImageW(nullptr, path, IMAGE_ICON, size, size, LR_LOADFROMFILE));
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Icons of files and internet shortcuts, and the notification-area (tray) icon. Out paths are
-// caller buffers of room characters.
+// caller buffers of 260 characters.
 #include <windows.h>
 
 #include <string>
@@ -12,9 +12,9 @@ KV_API HICON GetFileIcon(LPCWSTR file, int index, int size);
 // Finds the icon of an internet shortcut (.url) file and makes it a local file in the temporary
 // folder, downloading it when download is non-zero and no local copy exists. 1 with the local
 // path in outPath, else 0 with outPath untouched.
-KV_API int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download, int room = MAX_PATH);
+KV_API int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download);
 // Path of the browser cache's copy of the icon of a web address.
-KV_API int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath, int room = MAX_PATH);
+KV_API int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath);
 // That cached icon loaded at size x size pixels, or null. The caller destroys it.
 KV_API HICON GetUrlCacheIcon(LPCWSTR url, int size);
 

@@ -70,11 +70,10 @@ int KvResSize(int id, const wchar_t* type) {
   return static_cast<int>(size);
 }
 
-int KvResGetBuff(int id, const wchar_t* type, void* buffer, int room) {
+int KvResGetBuff(int id, const wchar_t* type, void* buffer) {
   DWORD size = 0;
   const void* bytes = FindOwnResource(id, type, &size);
   if (!bytes || !buffer) return 0;
-  if (room >= 0 && size > static_cast<DWORD>(room)) return 0;
   std::memcpy(buffer, bytes, size);
   return 1;
 }

@@ -9,9 +9,8 @@
 
 // A stream over a private copy of the resource, or null. The caller releases it.
 KV_API IStream* KvResGetStream(int id, const wchar_t* type);
-// Copies the resource into buffer. room: bytes at buffer; -1 means the caller provides
-// KvResSize bytes. A resource larger than room is not copied and gives 0.
-KV_API int KvResGetBuff(int id, const wchar_t* type, void* buffer, int room = -1);
+// Copies the resource into buffer, which holds KvResSize bytes.
+KV_API int KvResGetBuff(int id, const wchar_t* type, void* buffer);
 // Writes the resource's bytes to the file path.
 KV_API int KvResSave(int id, const wchar_t* type, const wchar_t* path);
 // Size in bytes; 0 when there is no such resource.

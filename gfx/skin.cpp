@@ -12,8 +12,8 @@
 namespace {
 
 std::wstring ProgramFolder() {
-  wchar_t folder[MAX_PATH + 1] = {};
-  GetCurPath(folder, MAX_PATH + 1);
+  wchar_t folder[MAX_PATH] = {};
+  GetCurPath(folder);
   return folder;
 }
 
@@ -55,9 +55,9 @@ void CKvSkin::SetThemesName(const wchar_t* name) {
   m_nResType = 1;
 }
 
-void CKvSkin::GetThemesPath(wchar_t* buffer, int room) {
-  if (!buffer || room <= 0) return;
-  lstrcpynW(buffer, m_strThemesPath.c_str(), room);
+void CKvSkin::GetThemesPath(wchar_t* buffer) {
+  if (!buffer) return;
+  lstrcpynW(buffer, m_strThemesPath.c_str(), MAX_PATH);
 }
 
 void CKvSkin::SetSkinName(const wchar_t* name) {

@@ -33,8 +33,8 @@ class KV_CLASS CKvSkin {
   int GetResType();
   // Theme folder <program folder>Themes\<name>\; mode 1.
   void SetThemesName(const wchar_t* name);
-  // Copies the theme folder into buffer (room characters, 260 by default).
-  void GetThemesPath(wchar_t* buffer, int room = MAX_PATH);
+  // Copies the theme folder into buffer (260 characters), cut to fit.
+  void GetThemesPath(wchar_t* buffer);
   // Skin folder <program folder>Skins\<name>\; mode 2.
   void SetSkinName(const wchar_t* name);
   // Reads the whole package into memory; with a name, SetSkinName first.

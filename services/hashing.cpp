@@ -156,8 +156,8 @@ void CMd5A::Transform(const unsigned char block[kBlockBytes]) {
   SecureZeroMemory(x, sizeof(x));
 }
 
-int MD5Go(LPSTR text, LPCSTR key, int room) {
-  if (!text || room < kMd5HexRoom) return 0;
+int MD5Go(LPSTR text, LPCSTR key) {
+  if (!text) return 0;
   const Digest digest = key ? HmacMd5(text, key) : Md5Of(text, std::strlen(text));
   for (size_t i = 0; i < digest.size(); ++i) {
     text[2 * i] = kHexDigits[digest[i] >> 4];
@@ -187,8 +187,8 @@ int KvEncodeFile(LPCWSTR source, LPCWSTR target) {
   return 1;
 }
 
-void ToHex(LPSTR data, int length, int room) {
-  if (!data || length < 0 || room < 2 * length + 1) return;
+void ToHex(LPSTR data, int length) {
+  if (!data || length < 0) return;
   // Back to front, so each byte is read before its two digits overwrite it.
   data[2 * length] = '\0';
   for (int i = length - 1; i >= 0; --i) {
@@ -206,13 +206,12 @@ void ToAsc(LPSTR hex, int length) {
   hex[bytes] = '\0';
 }
 
-void KvEncode(LPCSTR key, LPSTR data, int length, int direction, int room) {
+void KvEncode(LPCSTR key, LPSTR data, int length, int direction) {
   if (!key || !data || length < 0) return;
   if (direction) {
-    if (room < 2 * length + 1) return;
     DesGo(key, data, length, 1);
     EasyEncode(data, length);
-    ToHex(data, length, room);
+    ToHex(data, length);
     return;
   }
   ToAsc(data, length);

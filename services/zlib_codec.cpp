@@ -208,11 +208,11 @@ CKvZlib& CKvZlib::operator=(const CKvZlib& other) {
 }
 
 HRESULT CKvZlib::InitZlib(LPCWSTR module) {
-  wchar_t folder[MAX_PATH + 1] = {};
+  wchar_t folder[MAX_PATH] = {};
   if (module)
-    GetCurPathEx(module, folder, MAX_PATH + 1);
+    GetCurPathEx(module, folder);
   else
-    GetCurPath(folder, MAX_PATH + 1);
+    GetCurPath(folder);
   const std::wstring path = std::wstring(folder) + kZlibFileName;
 
   LockScope lock(&m_lock);

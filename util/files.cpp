@@ -12,13 +12,16 @@
 #include <vector>
 
 #include "services/registry.h"
+#include "util/caller_text.h"
 #include "util/handles.h"
 #include "util/system.h"
 
 namespace {
 
-void ModuleFolder(HMODULE module, LPWSTR path, int room) {
-  if (!path || room <= 0) return;
+// The module's folder into a caller's buffer of MAX_PATH characters; empty when the module's
+// name does not fit MAX_PATH. The folder is then at most MAX_PATH - 1 characters long.
+void ModuleFolder(HMODULE module, LPWSTR path) {
+  if (!path) return;
   path[0] = L'\0';
   wchar_t full[MAX_PATH + 1] = {};
   const DWORD len = ::GetModuleFileNameW(module, full, MAX_PATH);
@@ -26,17 +29,16 @@ void ModuleFolder(HMODULE module, LPWSTR path, int room) {
   wchar_t* slash = std::wcsrchr(full, L'\\');
   if (!slash) return;
   slash[1] = L'\0';
-  if (static_cast<int>(slash + 2 - full) > room) return;  // would not fit with its terminator
   std::wcscpy(path, full);
 }
 
 }  // namespace
 
-void GetCurPath(LPWSTR path, int room) { ModuleFolder(nullptr, path, room); }
+void GetCurPath(LPWSTR path) { ModuleFolder(nullptr, path); }
 
-void GetCurPathEx(LPCWSTR module, LPWSTR path, int room) {
+void GetCurPathEx(LPCWSTR module, LPWSTR path) {
   HMODULE handle = module ? ::GetModuleHandleW(module) : nullptr;
-  ModuleFolder(handle, path, room);
+  ModuleFolder(handle, path);
 }
 
 namespace {
@@ -68,14 +70,10 @@ constexpr DWORD kSubkeyUnits = 300;
 constexpr DWORD kDisplayNameBytes = 300;
 constexpr DWORD kDisplayVersionBytes = 100;
 
-// Copies text into a caller's buffer of room characters; an empty text when it would not fit.
-void CopyOut(const std::wstring& text, LPWSTR out, int room) {
-  if (!out || room <= 0) return;
-  if (text.size() < static_cast<size_t>(room))
-    std::wcscpy(out, text.c_str());
-  else
-    out[0] = L'\0';
-}
+// The rooms the out texts promise their callers, terminator included.
+constexpr size_t kVersionRoom = 24;     // "65535.65535.65535.65535"
+constexpr size_t kSizeTextRoom = 17;    // "8589934592.00 GB"
+constexpr size_t kSoftVersionRoom = kDisplayVersionBytes / 2;
 
 template <typename... Args>
 std::wstring Printf(const wchar_t* format, Args... args) {
@@ -234,8 +232,8 @@ int FileTime(LPCWSTR path, SYSTEMTIME* creation, SYSTEMTIME* last_write, SYSTEMT
   return 1;
 }
 
-int GetFileVer(LPCWSTR path, LPWSTR version, int room) {
-  CopyOut(L"", version, room);
+int GetFileVer(LPCWSTR path, LPWSTR version) {
+  kv::CopyToCaller(L"", version, kVersionRoom);
   if (!path) return 0;
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
@@ -246,9 +244,10 @@ int GetFileVer(LPCWSTR path, LPWSTR version, int room) {
   UINT fixed_len = 0;
   if (::VerQueryValueW(block.data(), texts::kRootBlock, reinterpret_cast<void**>(&fixed), &fixed_len) && fixed &&
       fixed_len >= sizeof(VS_FIXEDFILEINFO)) {
-    CopyOut(Printf(texts::kVersionFormat, HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                   HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)),
-            version, room);
+    kv::CopyToCaller(Printf(texts::kVersionFormat, HIWORD(fixed->dwFileVersionMS),
+                            LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                            LOWORD(fixed->dwFileVersionLS)),
+                     version, kVersionRoom);
   }
   return 1;
 }
@@ -264,7 +263,7 @@ int CompVersion(LPCWSTR a, LPCWSTR b) {
   return 0;
 }
 
-void IntToStrSize(long long size, LPWSTR text, int room) {
+void IntToStrSize(long long size, LPWSTR text) {
   std::wstring out;
   if (size > kGiB)
     out = Printf(texts::kGigabytes, static_cast<double>(size) / kGiB);
@@ -274,7 +273,7 @@ void IntToStrSize(long long size, LPWSTR text, int room) {
     out = Printf(texts::kKilobytes, static_cast<double>(size) / kKiB);
   else
     out = Printf(texts::kBytes, static_cast<int>(static_cast<unsigned long long>(size) & 0xFFFFFFFFull));
-  CopyOut(out, text, room);
+  kv::CopyToCaller(out, text, kSizeTextRoom);
 }
 
 long long StrToIntSize(LPCWSTR text) {
@@ -304,9 +303,9 @@ unsigned long long GetPathUseSpace(LPCWSTR path) {
 
 int CheckInstalled(LPCWSTR prefix) { return FindInstalled(prefix, nullptr) ? 1 : 0; }
 
-int GetSoftVer(LPCWSTR prefix, LPWSTR version, int room) {
+int GetSoftVer(LPCWSTR prefix, LPWSTR version) {
   std::wstring found;
   if (!FindInstalled(prefix, &found)) return 0;
-  CopyOut(found, version, room);
+  kv::CopyToCaller(found, version, kSoftVersionRoom);
   return 1;
 }

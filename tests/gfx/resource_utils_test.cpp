@@ -63,18 +63,17 @@ TEST(ResourceRead, SizeStreamBufferAndFileMatchThePictureMissingGiveNothing) {
   stream->Stat(&stat, STATFLAG_NONAME);
   EXPECT_EQ(file.size(), stat.cbSize.QuadPart);
   EXPECT_EQ(std::string(file.begin(), file.end()), kvtest::ReadRest(stream.get()));
-  Bytes buffer(file.size(), 0xAB), small(16, 0xAB);
-  EXPECT_EQ(1, KvResGetBuff(60026, L"IMG", buffer.data(), static_cast<int>(buffer.size())));
-  EXPECT_EQ(file, buffer);
-  EXPECT_EQ(0, KvResGetBuff(60026, L"IMG", small.data(), 16));  // too small: untouched
-  EXPECT_EQ(Bytes(16, 0xAB), small);
-  const std::wstring saved = kvtest::FreshDir(L"gfx_res_save") + L"strip.png";
+  Bytes buffer(file.size() + 8, 0xAB);  // KvResSize bytes, and a guard behind them
+  EXPECT_EQ(1, KvResGetBuff(60026, L"IMG", buffer.data()));
+  EXPECT_EQ(file, Bytes(buffer.begin(), buffer.end() - 8));
+  EXPECT_EQ(Bytes(8, 0xAB), Bytes(buffer.end() - 8, buffer.end()));
+  const std::wstring dir = kvtest::FreshDir(L"gfx_res_save"), saved = dir + L"strip.png";
   EXPECT_EQ(1, KvResSave(60026, L"IMG", saved.c_str()));
   EXPECT_EQ(file, ReadBytes(saved));
   EXPECT_EQ(6 + 14 * 4, KvResSize(107, RT_GROUP_ICON));  // a predefined type by number
   // Missing resources give nothing.
   EXPECT_EQ(std::tuple(0, 0, 0, 0), std::tuple(KvResSize(4242, L"IMG"), KvResSize(60026, L"NOPE"),
-                                               KvResGetBuff(4242, L"IMG", small.data(), 16), KvResSave(4242, L"IMG", (saved + L"2").c_str())));
+                                               KvResGetBuff(4242, L"IMG", buffer.data()), KvResSave(4242, L"IMG", (saved + L"2").c_str())));
   EXPECT_EQ(nullptr, KvResGetStream(4242, L"IMG"));
   EXPECT_FALSE(kvtest::Exists(saved + L"2"));
 }

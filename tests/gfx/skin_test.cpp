@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -91,11 +92,14 @@ TEST_F(SkinTest, ModesAndPaths) {
   std::vector<int> modes = {skin.GetResType()};
   skin.SetThemesName(L"blue");
   modes.push_back(skin.GetResType());
-  wchar_t themes[MAX_PATH] = {}, small[8] = {};
+  wchar_t themes[MAX_PATH + 8];
+  std::fill(std::begin(themes), std::end(themes), L'z');
   skin.GetThemesPath(themes);
-  skin.GetThemesPath(small, 8);
   EXPECT_EQ(kvtest::BinDir() + L"Themes\\blue\\", std::wstring(themes));
-  EXPECT_EQ(7u, std::wcslen(small));  // cut to the room
+  skin.SetThemesName(std::wstring(300, L't').c_str());
+  skin.GetThemesPath(themes);
+  EXPECT_EQ(MAX_PATH - 1u, std::wcslen(themes)) << "cut to the callers' 260 characters";
+  EXPECT_EQ(std::wstring(8, L'z'), std::wstring(themes + MAX_PATH, 8));
   skin.SetSkinName(L"kvtest_skin");
   modes.push_back(skin.GetResType());
   skin.SetResType(0);

@@ -41,6 +41,11 @@ struct ProcessResult {
 ProcessResult Run(const std::wstring& command_line, const std::wstring& dir = L"",
                   DWORD timeout_ms = 60000);
 
+// Runs show(), which opens a modal dialog, on a thread of its own while act() works the dialog
+// from this one, as a user would. Whatever act did, the dialog is then cancelled so that the thread
+// ends. Returns whether a dialog was found; act receives its window.
+bool Drive(const std::function<void()>& show, const std::function<void(HWND)>& act);
+
 std::vector<std::string> Lines(const std::string& text);
 std::string Utf8(const std::wstring& text);
 
