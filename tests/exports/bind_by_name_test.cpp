@@ -280,6 +280,21 @@ TEST_F(BindByName, XmlQueries) {
   EXPECT_EQ(L"1@4", std::wstring(out) + L"@" + std::to_wstring(position));
 }
 
+TEST_F(BindByName, SharedMemoryText) {
+  const std::wstring name = L"kvtest_bind_" + std::to_wstring(::GetCurrentProcessId());
+  kv::UniqueHandleKernel block(BIND(CreateShareMem)(name.c_str(), 8192));
+  ASSERT_TRUE(block);
+  EXPECT_EQ(8192, BIND(GetShareMemSize)(name.c_str()));
+  const std::wstring text(1000, L't');
+  ASSERT_EQ(1, BIND(WriteShareMem)(name.c_str(), text.c_str(), 0));
+  std::vector<wchar_t> out(1100, kGuard);
+  ASSERT_EQ(1, BIND(ReadShareMem)(name.c_str(), out.data()));
+  EXPECT_EQ(text.substr(0, MAX_PATH - 1), out.data()) << "cut to the 260 characters of the buffer";
+  EXPECT_EQ(kGuard, out[MAX_PATH]);
+  ASSERT_EQ(1, BIND(ReadShareMemN)(name.c_str(), out.data(), static_cast<int>(out.size())));
+  EXPECT_EQ(text, out.data());
+}
+
 TEST_F(BindByName, ClassMembersAreNotPlainNames) {
   // Classes are exported as C++ classes: their members carry mangled names only.
   EXPECT_EQ(nullptr, ::GetProcAddress(module_, "StartUninstall"));
