@@ -9,6 +9,7 @@
 #include <wininet.h>
 
 #include <cwchar>
+#include <string_view>
 #include <vector>
 
 #include "gfx/fill_in.h"
@@ -52,6 +53,21 @@ HRESULT CreateInternetShortcut(kv::ComPtr<IUniformResourceLocatorW>* shortcut) {
                             IID_IUniformResourceLocatorW, shortcut->put_void());
 }
 
+// Characters no file name of the temporary folder may hold: separators, the drive and stream
+// colon, the wildcards and the rest that Win32 refuses in names.
+bool IsNameBreaker(wchar_t c) {
+  return c < 0x20 || std::wstring_view(texts::kNameBreakers).find(c) != std::wstring_view::npos;
+}
+
+// "con", "nul.ico", "com1.x": names of devices rather than files, whatever their extension.
+bool IsDeviceName(const std::wstring& name) {
+  std::wstring base = name.substr(0, name.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  for (const wchar_t* device : texts::kDeviceNames)
+    if (::lstrcmpiW(base.c_str(), device) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 std::wstring kv::UrlIconLocalPath(const std::wstring& iconLocation) {
@@ -59,10 +75,14 @@ std::wstring kv::UrlIconLocalPath(const std::wstring& iconLocation) {
   if (!name.empty()) ::CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
   ReplaceAll(name, texts::kHttpPrefix, L"");
   ReplaceAll(name, texts::kHttpsPrefix, L"");
-  ReplaceAll(name, L"/", L"_");
+  for (wchar_t& c : name)
+    if (IsNameBreaker(c)) c = L'_';
+  while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+  if (name.empty() || IsDeviceName(name)) return L"";
   wchar_t temp[MAX_PATH + 1] = {};
   ::GetTempPathW(MAX_PATH + 1, temp);
-  return kv::FillIn(texts::kLocalIconFormat, temp, name);
+  std::wstring path = kv::FillIn(texts::kLocalIconFormat, temp, name);
+  return path.size() < kv::kPathRoom ? path : L"";
 }
 
 HICON GetFileIcon(LPCWSTR file, int index, int size) {
@@ -92,6 +112,7 @@ int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download) {
   if (!location[0]) return 0;
 
   const std::wstring local = kv::UrlIconLocalPath(location);
+  if (local.empty()) return 0;
   int result = ::GetFileAttributesW(local.c_str()) != INVALID_FILE_ATTRIBUTES;
   if (!result && download)
     result = ::URLDownloadToFileW(nullptr, location, local.c_str(), 0, nullptr) == S_OK;

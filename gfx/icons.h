@@ -27,7 +27,11 @@ KV_API BOOL ShowBalloon(HWND window, LPCWSTR title, LPCWSTR text, int timeoutMs)
 KV_API BOOL DelTray(HWND window);
 
 namespace kv {
-// The local file name GetUrlShortcutIcon uses for an icon address: lower case, without "http://"
-// and "https://", every "/" turned into "_", behind the temporary folder.
+// The local file GetUrlShortcutIcon uses for an icon address: lower case, without "http://" and
+// "https://", every "/" turned into "_", behind the temporary folder. The address comes from a
+// downloaded file: whatever else could lead out of that folder or name no plain file there (a
+// backslash, a colon, the other characters no file name holds) becomes "_" as well, and trailing
+// dots and blanks go, as Win32 would drop them. Empty when no plain file name is left (nothing,
+// only dots, a device name such as "con") or the path would not fit 260 characters.
 std::wstring UrlIconLocalPath(const std::wstring& iconLocation);
 }  // namespace kv
