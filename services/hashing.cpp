@@ -1,11 +1,14 @@
 #include "services/hashing.h"
 
+#include <io.h>
+
 #include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "services/des.h"
 #include "services/services_texts.h"
+#include "util/files.h"
 #include "util/handles.h"
 
 namespace {
@@ -176,15 +179,19 @@ int KvEncodeFile(LPCWSTR source, LPCWSTR target) {
   if (!source || !target) return 0;
   kv::UniqueStdioFile in(_wfopen(source, kv::services::kReadBinaryMode));
   if (!in) return 0;
+  // Opening the target empties it before a byte of the source is read: the same file under any
+  // other spelling is refused first.
+  if (kv::IsSameFile(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in.get()))), target)) return 0;
   kv::UniqueStdioFile out(_wfopen(target, kv::services::kWriteBinaryMode));
   if (!out) return 0;
   char piece[kFilePiece];
   size_t got = 0;
   while ((got = std::fread(piece, 1, sizeof(piece), in.get())) > 0) {
     EasyEncode(piece, static_cast<int>(got));
-    if (std::fwrite(piece, 1, got, out.get()) != got) break;
+    if (std::fwrite(piece, 1, got, out.get()) != got) return 0;
   }
-  return 1;
+  if (std::ferror(in.get())) return 0;
+  return kv::CloseWritten(out) ? 1 : 0;
 }
 
 void ToHex(LPSTR data, int length) {

@@ -39,7 +39,8 @@ KV_API int MD5Go(LPSTR text, LPCSTR key);
 // Byte i is XORed with (i + 8) modulo 256; applying it twice restores the bytes.
 KV_API void EasyEncode(LPSTR data, int length);
 // Copies source to target (created or truncated) through EasyEncode, piece by piece; byte n of the
-// file is XORed with (n + 8) modulo 256. 0 when either file cannot be opened.
+// file is XORed with (n + 8) modulo 256. 0 when either file cannot be opened, when both name the
+// same file (which is then left as it was), or when a read or a write fails on the way.
 KV_API int KvEncodeFile(LPCWSTR source, LPCWSTR target);
 // Replaces length bytes by their upper-case hexadecimal text and a terminator (2 * length + 1
 // bytes).

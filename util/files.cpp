@@ -309,3 +309,26 @@ int GetSoftVer(LPCWSTR prefix, LPWSTR version) {
   kv::CopyToCaller(found, version, kSoftVersionRoom);
   return 1;
 }
+
+namespace kv {
+
+bool IsSameFile(HANDLE open, LPCWSTR path) {
+  BY_HANDLE_FILE_INFORMATION a = {}, b = {};
+  if (!path || !::GetFileInformationByHandle(open, &a)) return false;
+  // No access asked for: only the identity is read, whoever holds the file.
+  UniqueFile other(::CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!other || !::GetFileInformationByHandle(other.get(), &b)) return false;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool CloseWritten(UniqueStdioFile& file) {
+  FILE* f = file.release();
+  if (!f) return false;
+  // Flushed first and on its own: some runtimes' fclose forgets a failure of its own flush.
+  const bool flushed = std::fflush(f) == 0;
+  return std::fclose(f) == 0 && flushed;
+}
+
+}  // namespace kv

@@ -2,6 +2,7 @@
 // Files, folders, versions and sizes.
 #include <windows.h>
 
+#include "util/handles.h"
 #include "util/kv_api.h"
 
 // Output texts go to caller buffers without a size argument, each of the room stated beside it.
@@ -32,3 +33,11 @@ KV_API unsigned long long GetPathUseSpace(LPCWSTR path);
 // display version, at most 50 characters with the terminator.
 KV_API int CheckInstalled(LPCWSTR prefix);
 KV_API int GetSoftVer(LPCWSTR prefix, LPWSTR version);
+
+namespace kv {
+// Whether the open file and the file named path are one file, however either is spelled (other
+// case, short names, "..", a second link): both name the same file of the same volume.
+bool IsSameFile(HANDLE open, LPCWSTR path);
+// Closes a file written through the C runtime; false when its last bytes could not be written.
+bool CloseWritten(UniqueStdioFile& file);
+}  // namespace kv

@@ -106,6 +106,15 @@ TEST(Scrambling, PositionPlusEightInMemoryAndOverAWholeFile) {
   EXPECT_EQ(0, encode(L"absent.bin", L"out.bin"));
   EXPECT_FALSE(kvtest::Exists(dir + L"out.bin"));
   EXPECT_EQ(0, encode(L"plain.bin", L"no\\such\\folder\\out.bin"));
+  // The same file as source and target, under any spelling, is refused before it is emptied.
+  for (const std::wstring& same : {dir + L"plain.bin", dir + L"PLAIN.BIN", dir + L"..\\hashing_files\\plain.bin",
+                                   dir.substr(0, dir.size() - 1) + L"/./plain.bin"}) {
+    EXPECT_EQ(0, KvEncodeFile((dir + L"plain.bin").c_str(), same.c_str())) << kvtest::Utf8(same);
+    EXPECT_EQ(original, kvtest::ReadBytes(dir + L"plain.bin")) << kvtest::Utf8(same);
+  }
+  // A write that fails on the way is a failure.
+  if (kvtest::FullDevice().empty()) GTEST_SKIP() << "no device whose writes fail for want of room";
+  EXPECT_EQ(0, KvEncodeFile((dir + L"plain.bin").c_str(), kvtest::FullDevice().c_str()));
 }
 
 TEST(Hex, BothWays) {

@@ -134,6 +134,14 @@ void RemoveTree(const std::wstring& path) {
   ::RemoveDirectoryW(dir.c_str());
 }
 
+std::wstring FullDevice() {
+  // A device has no file attributes: opening it is the test.
+  const std::wstring path = L"Z:\\dev\\full";
+  kv::UniqueFile device(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  return device ? path : L"";
+}
+
 bool CopyProgram(const std::wstring& program, const std::wstring& target) {
   return ::CopyFileW((BinDir() + program).c_str(), target.c_str(), FALSE) != 0;
 }

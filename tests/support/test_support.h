@@ -27,6 +27,10 @@ bool OnLinux(const std::wstring& program, const std::wstring& arguments,
 // The Linux name of a path under Wine; empty elsewhere.
 std::wstring LinuxPath(const std::wstring& path);
 
+// A file every write to fails for want of room (the Unix /dev/full through Wine's Z: drive);
+// empty where there is none.
+std::wstring FullDevice();
+
 // Copies a program of the bin folder to target (a full file path).
 bool CopyProgram(const std::wstring& program, const std::wstring& target);
 
