@@ -169,7 +169,8 @@ int SetShortcutIcon(LPCWSTR link, LPCWSTR icon) {
   if (!link) return 0;
   LinkObjects shell;
   if (!shell) return 0;
-  shell.file->Load(link, kStorageReadWrite);
+  // Saving after a failed load would put a bare link in place of whatever file that was.
+  if (FAILED(shell.file->Load(link, kStorageReadWrite))) return 0;
   if (icon) shell.link->SetIconLocation(icon, 0);
   return SUCCEEDED(shell.file->Save(link, TRUE)) ? 1 : 0;
 }

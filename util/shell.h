@@ -31,6 +31,7 @@ KV_API void ExtractPath(LPWSTR path);
 // the target's folder. hotkey 0 and null icon or description leave those unset.
 KV_API int CreateShortcut(LPCWSTR folder, LPCWSTR name, LPCWSTR target, LPCWSTR icon, WORD hotkey,
                           LPCWSTR description, int showCmd);
+// Sets the icon of an existing link; anything that does not load as a link stays as it is (0).
 KV_API int SetShortcutIcon(LPCWSTR link, LPCWSTR icon);
 // The link's icon location, or its raw target with index 0 when it has none.
 KV_API int GetShortcutIcon(LPCWSTR link, LPWSTR iconOut, int* indexOut);

@@ -185,6 +185,13 @@ TEST_F(ShellLinks, IconRealPathAndUrl) {
   EXPECT_EQ(1, GetShortcutIcon(link.c_str(), icon, &index));
   EXPECT_STREQ(L"C:\\Prod\\other.ico", icon);
   EXPECT_EQ(0, index);
+  // Only links are changed: any other file, or none, stays as it was.
+  const std::wstring notes = folder + L"\\notes.txt";
+  kvtest::WriteText(notes, "my notes");
+  EXPECT_EQ(0, SetShortcutIcon(notes.c_str(), L"C:\\Prod\\other.ico"));
+  EXPECT_EQ("my notes", kvtest::ReadAll(notes));
+  EXPECT_EQ(0, SetShortcutIcon((folder + L"\\absent.lnk").c_str(), L"C:\\Prod\\other.ico"));
+  EXPECT_FALSE(kvtest::Exists(folder + L"\\absent.lnk"));
   wchar_t target[MAX_PATH] = {};
   EXPECT_EQ(S_OK, LnkToRealPath(link.c_str(), target));
   EXPECT_STREQ(L"C:\\Program Files\\Prod\\prod.exe", target);  // the rest is kept
