@@ -113,24 +113,19 @@ struct Session {
   }
 };
 
-// Puts an inflated body over the start of the caller's buffer, cut to fit with its terminator.
-int PlaceInflated(const BYTE* data, long length, char* buffer, int size) {
-  const int n = length < size - 1 ? static_cast<int>(length) : size - 1;
-  std::memcpy(buffer, data, static_cast<size_t>(n));
-  buffer[n] = '\0';
-  return n;
-}
-
 // Inflates the first total bytes of buffer (gzip or zlib framing) over its start, cut to fit
-// with a terminator; false, and the buffer unchanged, when they do not inflate.
+// with a terminator; false, and the buffer unchanged, when they do not inflate. Inflation stops at
+// what the buffer keeps: a small hostile answer must not grow into gigabytes first.
 bool InflateInto(char* buffer, int total, int size, int* length) {
   BYTE* inflated = nullptr;
   long inflated_length = 0;
-  if (CKvZlib::Instance().DecodeGZipBuffer(reinterpret_cast<const BYTE*>(buffer), total, &inflated,
-                                           &inflated_length) != S_OK ||
+  if (CKvZlib::Instance().DecodeGZipBufferN(reinterpret_cast<const BYTE*>(buffer), total, &inflated,
+                                            &inflated_length, size - 1) != S_OK ||
       !inflated)
     return false;
-  *length = PlaceInflated(inflated, inflated_length, buffer, size);
+  *length = static_cast<int>(inflated_length);
+  std::memcpy(buffer, inflated, static_cast<size_t>(inflated_length));
+  buffer[inflated_length] = '\0';
   std::free(inflated);
   return true;
 }

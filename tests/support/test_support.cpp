@@ -134,6 +134,14 @@ void RemoveTree(const std::wstring& path) {
   ::RemoveDirectoryW(dir.c_str());
 }
 
+bool SparseFile(const std::wstring& path, long long size) {
+  kv::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER end = {};
+  end.QuadPart = size;
+  return file && ::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
+}
+
 std::wstring FullDevice() {
   // A device has no file attributes: opening it is the test.
   const std::wstring path = L"Z:\\dev\\full";

@@ -27,6 +27,8 @@ bool OnLinux(const std::wstring& program, const std::wstring& arguments,
 // The Linux name of a path under Wine; empty elsewhere.
 std::wstring LinuxPath(const std::wstring& path);
 
+// A file of size bytes, all zero, that takes no room on disk: its end is set past nothing written.
+bool SparseFile(const std::wstring& path, long long size);
 // A file every write to fails for want of room (the Unix /dev/full through Wine's Z: drive);
 // empty where there is none.
 std::wstring FullDevice();
