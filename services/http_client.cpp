@@ -41,6 +41,11 @@ constexpr wchar_t kLogReadFile[] = L"网络连接异常: InternetReadFile";
 constexpr INTERNET_PORT kHttpPort = 80;
 constexpr wchar_t kReservedInvalidDomain[] = L"invalid";
 constexpr DWORD kConnectTimeoutMs = 3000;
+// No request leaves its answer in the user's browser cache: the reports' addresses carry the
+// user's identifier and the product's name, which must not outlive an uninstall there.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+constexpr DWORD kProbeFlags =
+    INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_CACHE_WRITE;
 constexpr int kMaxPiece = 16384;
 constexpr DWORD kEncodingBytes = 512;
 constexpr size_t kSchemeLength = 7;       // "http://"
@@ -134,7 +139,7 @@ bool InflateInto(char* buffer, int total, int size, int* length) {
 HINTERNET OpenRequest(HINTERNET connection, LPCWSTR verb, const UrlParts& parts, bool form) {
   LPCWSTR accept[] = {kAcceptAll, nullptr};
   HINTERNET request = ::HttpOpenRequestW(connection, verb, parts.path.c_str(), kHttpVersion,
-                                         nullptr, accept, INTERNET_FLAG_RELOAD, 0);
+                                         nullptr, accept, kRequestFlags, 0);
   if (!request) return nullptr;
   // Replacing: the User-Agent line takes the place of the agent name on the wire.
   const std::wstring headers = RequestHeaders(parts.server, form);
@@ -328,8 +333,7 @@ int CKvNet::isConnected(LPCWSTR url) {
   SetProxyCredentials(s.connection.get());
   LPCWSTR accept[] = {kAcceptAll, nullptr};
   s.request.reset(::HttpOpenRequestW(s.connection.get(), kVerbGet, parts.path.c_str(),
-                                     kHttpVersion, nullptr, accept,
-                                     INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI, 0));
+                                     kHttpVersion, nullptr, accept, kProbeFlags, 0));
   if (!s.request) return 0;
   return ::HttpSendRequestW(s.request.get(), nullptr, 0, nullptr, 0);
 }

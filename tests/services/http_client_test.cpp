@@ -108,6 +108,20 @@ TEST_F(HttpClient, GetAndPostSendTheirHeadersAndBodies) {
   for (const HttpRequest& r : got) ExpectCommonHeaders(r, kAddress);
 }
 
+// Nothing of a request stays in the user's browser cache: the reports' addresses carry the
+// user's identifier and the product's name.
+TEST_F(HttpClient, AnswersStayOutOfTheBrowserCache) {
+  server_->SetAnswer(Answer("cacheable answer"));
+  const std::string path = "/report.asp?type=uninstall&value=Kv%20Cache&uuid=KV" + std::to_string(::GetTickCount());
+  const std::wstring url = Wide("http://127.0.5.5" + path);
+  EXPECT_EQ(1, Fetch(false, path).result);
+  EXPECT_EQ(1, Fetch(true, path).result);
+  EXPECT_NE(0, isConnected(url.c_str()));
+  DWORD size = 0;
+  EXPECT_FALSE(::GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ::GetLastError()) << "the answer was cached";
+}
+
 TEST_F(HttpClient, ProbeSendsABareLowerCasedGet) {
   EXPECT_NE(0, isConnected(L"HTTP://127.0.5.5/Probe/Path"));
   const HttpRequest r = Only();
