@@ -11,7 +11,7 @@
 KV_API IStream* KvResGetStream(int id, const wchar_t* type);
 // Copies the resource into buffer, which holds KvResSize bytes.
 KV_API int KvResGetBuff(int id, const wchar_t* type, void* buffer);
-// Writes the resource's bytes to the file path.
+// Writes the resource's bytes to the file path; 0 unless all of them were written.
 KV_API int KvResSave(int id, const wchar_t* type, const wchar_t* path);
 // Size in bytes; 0 when there is no such resource.
 KV_API int KvResSize(int id, const wchar_t* type);
@@ -20,5 +20,5 @@ KV_API int KvResSize(int id, const wchar_t* type);
 KV_API int KvResUpdate(const wchar_t* exe, int id, const wchar_t* type, const wchar_t* srcFile);
 KV_API int KvResUpdate2(const wchar_t* exe, int id, const wchar_t* type, void* data, int size);
 // Writes the icons of an .ico file into exe as icon group groupId, icons numbered from 0,
-// language 2052. Non-zero exactly when every icon was written.
+// language 2052. Non-zero exactly when every icon was written; on any failure exe stays as it was.
 KV_API int ReplaceExeIco(const wchar_t* exe, const wchar_t* icoFile, int groupId);
