@@ -210,14 +210,24 @@ TEST(ImageFiles, ZoomAndSavePicWriteTheAskedSizeAndType) {
   EXPECT_TRUE(Img().SavePic(src2.c_str(), (dir + L"out.bmp").c_str(), L"bmp"));
   ExpectSize(dir + L"out.bmp", 200, 100);
   EXPECT_TRUE(StartsWith(ReadBytes(dir + L"out.bmp"), {'B', 'M'}));
-  // Nothing to do, no source or no encoder: true, and no file written or changed.
+  // Nothing to do, no source, no encoder or no file that can be made: false, and no file written
+  // or changed.
   const Bytes before = ReadBytes(src2);
-  EXPECT_TRUE(Img().Zoom(src2.c_str(), 0, 0, 0, nullptr, L"png"));
+  EXPECT_FALSE(Img().Zoom(src2.c_str(), 0, 0, 0, nullptr, L"png"));
   EXPECT_EQ(before, ReadBytes(src2));
-  EXPECT_TRUE(Img().Zoom((dir + L"absent.png").c_str(), 50, 0, 0, nullptr, L"png"));
-  EXPECT_TRUE(Img().Zoom(src2.c_str(), 50, 0, 0, (dir + L"x.out").c_str(), L"nosuch"));
-  EXPECT_TRUE(Img().SavePic((dir + L"absent.png").c_str(), (dir + L"none.bmp").c_str(), L"bmp"));
+  EXPECT_FALSE(Img().Zoom((dir + L"absent.png").c_str(), 50, 0, 0, nullptr, L"png"));
+  EXPECT_FALSE(Img().Zoom(src2.c_str(), 50, 0, 0, (dir + L"x.out").c_str(), L"nosuch"));
+  EXPECT_FALSE(Img().Zoom(src2.c_str(), 50, 0, 0, (dir + L"no\\such\\z.png").c_str(), L"png"));
+  EXPECT_FALSE(Img().SavePic((dir + L"absent.png").c_str(), (dir + L"none.bmp").c_str(), L"bmp"));
+  EXPECT_FALSE(Img().SavePic(src2.c_str(), (dir + L"none.bmp").c_str(), L"nosuch"));
+  EXPECT_FALSE(Img().SavePic(src2.c_str(), (dir + L"no\\such\\s.bmp").c_str(), L"bmp"));
   for (const wchar_t* name : {L"absent.png", L"x.out", L"none.bmp"}) EXPECT_FALSE(kvtest::Exists(dir + name));
+  // Files that can be opened but not written: failures too.
+  const std::wstring full = kvtest::FullDevice();
+  if (full.empty()) GTEST_SKIP() << "no device whose writes fail for want of room";
+  EXPECT_FALSE(Img().SavePic(src2.c_str(), full.c_str(), L"bmp"));
+  EXPECT_FALSE(Img().Zoom(src2.c_str(), 50, 0, 0, full.c_str(), L"png"));
+  EXPECT_EQ(0, KvResSave(60026, L"IMG", full.c_str()));
 }
 
 TEST(ImageFiles, SavePicOfARectangleAndBitmapIntoAStream) {
@@ -238,7 +248,12 @@ TEST(ImageFiles, SavePicOfARectangleAndBitmapIntoAStream) {
   kv::ComPtr<IStream> stream;  // written after what the stream already holds, left after it
   ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
   stream->Write("xyz", 3, nullptr);
-  EXPECT_TRUE(Img().BmToStream(static_cast<HBITMAP>(GetCurrentObject(dib.dc(), OBJ_BITMAP)), stream.get(), L"png"));
+  const auto bitmap = static_cast<HBITMAP>(GetCurrentObject(dib.dc(), OBJ_BITMAP));
+  // No encoder or an empty rectangle: nothing is written, and the answer says so.
+  EXPECT_FALSE(Img().BmToStream(bitmap, stream.get(), L"nosuch"));
+  EXPECT_FALSE(Img().SavePic(dib.dc(), area, path.c_str(), L"nosuch"));
+  EXPECT_FALSE(Img().SavePic(dib.dc(), RECT{40, 30, 40, 60}, (path + L"2").c_str(), L"png"));
+  EXPECT_TRUE(Img().BmToStream(bitmap, stream.get(), L"png"));
   LARGE_INTEGER at = {};
   ULARGE_INTEGER end = {};
   stream->Seek(at, STREAM_SEEK_CUR, &end);
@@ -252,6 +267,7 @@ TEST(ImageFiles, SavePicOfARectangleAndBitmapIntoAStream) {
 
 TEST(ImageFiles, ScreenAndWindowCaptures) {
   const std::wstring dir = kvtest::FreshDir(L"gfx_capture");
+  EXPECT_FALSE(Img().SaveScreen((dir + L"none.bmp").c_str(), L"nosuch"));
   EXPECT_TRUE(Img().SaveScreen((dir + L"screen.bmp").c_str(), L"bmp"));
   if (!kvtest::Exists(dir + L"screen.bmp")) {
     printf("SKIPPED: no display to capture\n");
@@ -262,6 +278,7 @@ TEST(ImageFiles, ScreenAndWindowCaptures) {
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(nullptr, window);
   EXPECT_TRUE(Img().SavePic(window, (dir + L"window.png").c_str(), L"png"));
+  EXPECT_FALSE(Img().SavePic(window, (dir + L"none.png").c_str(), L"nosuch"));
   ExpectSize(dir + L"window.png", 90, 40);
   DestroyWindow(window);
 }
