@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,16 @@ std::wstring Printf(const wchar_t* format, Args... args) {
   wchar_t text[64] = {};
   _snwprintf(text, 63, format, args...);
   return text;
+}
+
+// number units, held to the 64-bit range as the number itself was read ("9000000000 GB" is more
+// bytes than the range holds).
+long long Scaled(long long number, long long unit) {
+  constexpr long long kMost = std::numeric_limits<long long>::max();
+  constexpr long long kLeast = std::numeric_limits<long long>::min();
+  if (number > kMost / unit) return kMost;
+  if (number < kLeast / unit) return kLeast;
+  return number * unit;
 }
 
 void ToCalendar(const FILETIME& utc, SYSTEMTIME* out) {
@@ -285,9 +296,9 @@ long long StrToIntSize(LPCWSTR text) {
   std::wstring upper = whole;
   for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
   const auto after_first = [&upper](wchar_t unit) { return upper.find(unit, 1) != std::wstring::npos; };
-  if (after_first(L'G')) return number * kGiB;
-  if (after_first(L'M')) return number * kMiB;
-  if (after_first(L'K')) return number * kKiB;
+  if (after_first(L'G')) return Scaled(number, kGiB);
+  if (after_first(L'M')) return Scaled(number, kMiB);
+  if (after_first(L'K')) return Scaled(number, kKiB);
   return 0;
 }
 

@@ -27,6 +27,7 @@ KV_API int GetFileVer(LPCWSTR path, LPWSTR version);
 KV_API int CompVersion(LPCWSTR a, LPCWSTR b);
 // Size as text ("1.00 KB", "1024 B"): at most 17 characters with the terminator.
 KV_API void IntToStrSize(long long size, LPWSTR text);
+// Size from text such as "3 GB"; a size beyond the 64-bit range gives the range's end.
 KV_API long long StrToIntSize(LPCWSTR text);
 KV_API unsigned long long GetPathUseSpace(LPCWSTR path);
 // Whether an uninstall entry's display name begins with prefix; GetSoftVer also gives its

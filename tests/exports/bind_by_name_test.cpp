@@ -179,6 +179,7 @@ TEST_F(BindByName, FilesAndSizes) {
   EXPECT_STREQ(L"3.14.15.65000", text);
   BIND(IntToStrSize)(1025, text);
   EXPECT_STREQ(L"1.00 KB", text);
+  EXPECT_EQ(LLONG_MAX, BIND(StrToIntSize)(L"9000000000 GB"));
   EXPECT_EQ(1, BIND(CompVersion)(L"1.2.10", L"1.2.9"));
   EXPECT_EQ(-2, BIND(CompVersion)(L"1.0", L""));
 }

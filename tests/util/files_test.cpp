@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -137,6 +138,9 @@ TEST(SizeText, FromAndToNumber) {
       {3221225472LL, L"3 GB"}, {20480, L"20 KB"},     {2097152, L"2 MB"}, {2097152, L"2 mb"},
       {0, L"MB 2"},            {0, L"500 B"},         {0, L"5GB"},        {1073741824, L"1.5 GB"},
       {0, L""},                {-1024, L"-1 KB"},     {1048576, L"1 MBK"}, {1073741824, L"1 KMG"},
+      // Beyond the 64-bit range the size stops at its end, as the number itself does.
+      {LLONG_MAX, L"9000000000 GB"}, {LLONG_MIN, L"-9000000000 GB"}, {LLONG_MAX, L"9007199254740992 KB"},
+      {LLONG_MAX, L"99999999999999999999 K"}, {9223372035781033984LL, L"8589934591 GB"},
   };
   for (const SizeCase& c : back) EXPECT_EQ(c.size, StrToIntSize(c.text)) << kvtest::Utf8(c.text);
   EXPECT_EQ(0, StrToIntSize(nullptr));
