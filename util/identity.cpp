@@ -189,7 +189,9 @@ void RegProtocol(LPCWSTR name, LPCWSTR program) {
   SetString(icon.get(), nullptr, path + kIconIndexSuffix);
   kv::UniqueKey command =
       CreateKey(HKEY_CLASSES_ROOT, protocol + kOpenCommandKey, KEY_READ | KEY_WRITE);
-  if (command) SetString(command.get(), nullptr, path + kArgumentSuffix);
+  // Unquoted, a path with a blank would start whatever program its first word names.
+  const bool blank = path.find_first_of(L" \t") != std::wstring::npos;
+  if (command) SetString(command.get(), nullptr, (blank ? L'"' + path + L'"' : path) + kArgumentSuffix);
 }
 
 void RegFileRelation(LPCWSTR extension, LPCWSTR program, LPCWSTR typeName, LPCWSTR icon,

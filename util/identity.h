@@ -22,7 +22,8 @@ KV_API int URLEncode(LPWSTR text);
 // Opens url in the browser of HKCR\http\shell\open\command (Internet Explorer when there is
 // none); with wait set, returns when that browser process ends.
 KV_API void OpenUrl(LPCWSTR url, int wait);
-// Registers the URL protocol name, handled by program (relative to the executable's folder).
+// Registers the URL protocol name, handled by program (relative to the executable's folder). The
+// open command quotes a program path that holds a blank.
 KV_API void RegProtocol(LPCWSTR name, LPCWSTR program);
 // Associates extension with typeName, unless it already is (compared without case).
 KV_API void RegFileRelation(LPCWSTR extension, LPCWSTR program, LPCWSTR typeName, LPCWSTR icon,

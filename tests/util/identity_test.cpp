@@ -148,13 +148,18 @@ TEST(OpenUrl, StartsTheRegisteredBrowser) {
 
 TEST(Registration, Protocol) {
   const std::wstring name = L"kvtestproto";
-  kvtest::DeleteKeyTree(HKEY_CLASSES_ROOT, name);
-  RegProtocol(name.c_str(), L"handler\\app.exe");
-  const std::wstring path = kvtest::BinDir() + L"handler\\app.exe";
-  EXPECT_EQ(L"kvtestprotoProtocol", RegString(HKEY_CLASSES_ROOT, name, nullptr));
-  EXPECT_EQ(path, RegString(HKEY_CLASSES_ROOT, name, L"URL Protocol"));
-  EXPECT_EQ(path + L",0", RegString(HKEY_CLASSES_ROOT, name + L"\\DefaultIcon", nullptr));
-  EXPECT_EQ(path + L" \"%1\"", RegString(HKEY_CLASSES_ROOT, name + L"\\shell\\open\\command", nullptr));
+  // The command line quotes a program path with a blank: unquoted, its first word would be started.
+  struct Row { const wchar_t* program; const wchar_t* open; };
+  for (const Row& r : {Row{L"handler\\app.exe", L""}, Row{L"my handler\\app.exe", L"\""}}) {
+    kvtest::DeleteKeyTree(HKEY_CLASSES_ROOT, name);
+    RegProtocol(name.c_str(), r.program);
+    const std::wstring path = kvtest::BinDir() + r.program;
+    EXPECT_EQ(L"kvtestprotoProtocol", RegString(HKEY_CLASSES_ROOT, name, nullptr));
+    EXPECT_EQ(path, RegString(HKEY_CLASSES_ROOT, name, L"URL Protocol"));
+    EXPECT_EQ(path + L",0", RegString(HKEY_CLASSES_ROOT, name + L"\\DefaultIcon", nullptr));
+    EXPECT_EQ(r.open + path + r.open + L" \"%1\"",
+              RegString(HKEY_CLASSES_ROOT, name + L"\\shell\\open\\command", nullptr));
+  }
   kvtest::DeleteKeyTree(HKEY_CLASSES_ROOT, name);
 }
 
