@@ -16,7 +16,7 @@ CKvApp::CKvApp()
       m_nCaretX(-1),
       m_nCaretY(-1),
       m_nCaretHeight(20) {
-  GetCurPath(m_szAppDir, kDirRoom);
+  GetCurPath(m_szAppDir);
 }
 
 CKvApp::~CKvApp() = default;

@@ -16,7 +16,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   GetKvDump()->Install(app->m_szAppName, kv::app::kDumpName);
 
   CMainDlg dialog;
-  dialog.Create(0, 0, 0, kv::app::kWindowWidth, kv::app::kWindowHeight, 0, true, nullptr);
+  // Without its window the process would wait, invisible, for a quit that never comes.
+  constexpr int kNoWindowExitCode = 1;
+  if (!dialog.Create(0, 0, 0, kv::app::kWindowWidth, kv::app::kWindowHeight, 0, true, nullptr))
+    return kNoWindowExitCode;
   dialog.ShowDlg(kv::app::kShowEffect, true, SW_SHOW);
   app->m_hMainWnd = dialog.m_hWnd;
   app->MsgLoop();

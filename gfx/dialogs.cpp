@@ -3,10 +3,10 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
-#include <cwchar>
 #include <string>
 
 #include "gfx/gfx_texts.h"
+#include "util/caller_text.h"
 #include "util/handles.h"
 
 namespace {
@@ -36,15 +36,15 @@ COLORREF GetColorDlg(HWND owner, COLORREF initial) {
   return ::ChooseColorW(&choose) ? choose.rgbResult : initial;
 }
 
-int ShowSaveFileDlg(LPWSTR buffer, HWND owner, LPCWSTR defExt, LPCWSTR filter, int room) {
-  if (!buffer || room <= 0) return 0;
+int ShowSaveFileDlg(LPWSTR buffer, HWND owner, LPCWSTR defExt, LPCWSTR filter) {
+  if (!buffer) return 0;
   buffer[0] = L'\0';
   OPENFILENAMEW ofn = {};
   ofn.lStructSize = sizeof(ofn);
   ofn.hwndOwner = owner;
   ofn.lpstrFilter = filter;
   ofn.lpstrFile = buffer;
-  ofn.nMaxFile = static_cast<DWORD>(room);
+  ofn.nMaxFile = kv::kPathRoom;
   ofn.lpstrDefExt = defExt;
   return ::GetSaveFileNameW(&ofn) ? 1 : 0;
 }
@@ -64,8 +64,8 @@ int ShowOpenFileDlg(LPWSTR buffer, int bufferChars, HWND owner, LPCWSTR filter, 
   return ::GetOpenFileNameW(&ofn) ? 1 : 0;
 }
 
-int ShowSelDir(LPWSTR buffer, HWND owner, int room) {
-  if (!buffer || room <= 0) return 0;
+int ShowSelDir(LPWSTR buffer, HWND owner) {
+  if (!buffer) return 0;
   buffer[0] = L'\0';
   kv::ComInit com;
   const std::wstring title(::GetACP() == kWesternCodePage ? texts::kSelectFolderWestern
@@ -76,10 +76,6 @@ int ShowSelDir(LPWSTR buffer, HWND owner, int room) {
   browse.ulFlags = kFolderFlags;
   kv::UniqueCoTaskMem chosen(::SHBrowseForFolderW(&browse));
   if (!chosen) return 0;
-  wchar_t path[MAX_PATH] = {};
-  if (!::SHGetPathFromIDListW(static_cast<LPCITEMIDLIST>(chosen.get()), path)) return 0;
-  const size_t length = std::wcslen(path);
-  if (length >= static_cast<size_t>(room)) return 0;
-  wmemcpy(buffer, path, length + 1);
-  return 1;
+  // Writes at most MAX_PATH characters, its terminator included: the caller's room.
+  return ::SHGetPathFromIDListW(static_cast<LPCITEMIDLIST>(chosen.get()), buffer) ? 1 : 0;
 }

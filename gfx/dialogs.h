@@ -6,14 +6,13 @@
 
 // The colour the user chose, or initial when the dialog is cancelled.
 KV_API COLORREF GetColorDlg(HWND owner, COLORREF initial);
-// Save dialog; buffer (room characters) is emptied first and receives the chosen path. 1 when the
+// Save dialog; buffer (260 characters) is emptied first and receives the chosen path. 1 when the
 // user chose a file.
-KV_API int ShowSaveFileDlg(LPWSTR buffer, HWND owner, LPCWSTR defExt, LPCWSTR filter,
-                           int room = MAX_PATH);
+KV_API int ShowSaveFileDlg(LPWSTR buffer, HWND owner, LPCWSTR defExt, LPCWSTR filter);
 // Open dialog for existing files; buffer's text is the initial file name. With multiSelect the
 // buffer receives the folder and the file names, each terminated, the list ending with an empty
 // name. 1 when the user chose.
 KV_API int ShowOpenFileDlg(LPWSTR buffer, int bufferChars, HWND owner, LPCWSTR filter, LPCWSTR defExt,
                            int multiSelect);
-// Folder browser; buffer (room characters) is emptied first and receives the chosen folder.
-KV_API int ShowSelDir(LPWSTR buffer, HWND owner, int room = MAX_PATH);
+// Folder browser; buffer (260 characters) is emptied first and receives the chosen folder.
+KV_API int ShowSelDir(LPWSTR buffer, HWND owner);

@@ -9,10 +9,12 @@
 #include <wininet.h>
 
 #include <cwchar>
+#include <string_view>
 #include <vector>
 
 #include "gfx/fill_in.h"
 #include "gfx/gfx_texts.h"
+#include "util/caller_text.h"
 #include "util/handles.h"
 
 namespace {
@@ -41,13 +43,6 @@ NOTIFYICONDATAW TrayRecord(HWND window, UINT flags) {
   return data;
 }
 
-// Copies text with its terminator when it fits.
-int PutPath(const std::wstring& text, LPWSTR out, int room) {
-  if (!out || room <= 0 || text.size() >= static_cast<size_t>(room)) return 0;
-  wmemcpy(out, text.c_str(), text.size() + 1);
-  return 1;
-}
-
 void ReplaceAll(std::wstring& text, std::wstring_view what, std::wstring_view with) {
   for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + with.size()))
     text.replace(at, what.size(), with);
@@ -58,6 +53,21 @@ HRESULT CreateInternetShortcut(kv::ComPtr<IUniformResourceLocatorW>* shortcut) {
                             IID_IUniformResourceLocatorW, shortcut->put_void());
 }
 
+// Characters no file name of the temporary folder may hold: separators, the drive and stream
+// colon, the wildcards and the rest that Win32 refuses in names.
+bool IsNameBreaker(wchar_t c) {
+  return c < 0x20 || std::wstring_view(texts::kNameBreakers).find(c) != std::wstring_view::npos;
+}
+
+// "con", "nul.ico", "com1.x": names of devices rather than files, whatever their extension.
+bool IsDeviceName(const std::wstring& name) {
+  std::wstring base = name.substr(0, name.find(L'.'));
+  while (!base.empty() && base.back() == L' ') base.pop_back();
+  for (const wchar_t* device : texts::kDeviceNames)
+    if (::lstrcmpiW(base.c_str(), device) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 std::wstring kv::UrlIconLocalPath(const std::wstring& iconLocation) {
@@ -65,10 +75,14 @@ std::wstring kv::UrlIconLocalPath(const std::wstring& iconLocation) {
   if (!name.empty()) ::CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
   ReplaceAll(name, texts::kHttpPrefix, L"");
   ReplaceAll(name, texts::kHttpsPrefix, L"");
-  ReplaceAll(name, L"/", L"_");
+  for (wchar_t& c : name)
+    if (IsNameBreaker(c)) c = L'_';
+  while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+  if (name.empty() || IsDeviceName(name)) return L"";
   wchar_t temp[MAX_PATH + 1] = {};
   ::GetTempPathW(MAX_PATH + 1, temp);
-  return kv::FillIn(texts::kLocalIconFormat, temp, name);
+  std::wstring path = kv::FillIn(texts::kLocalIconFormat, temp, name);
+  return path.size() < kv::kPathRoom ? path : L"";
 }
 
 HICON GetFileIcon(LPCWSTR file, int index, int size) {
@@ -81,7 +95,7 @@ HICON GetFileIcon(LPCWSTR file, int index, int size) {
   return icon;
 }
 
-int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download, int room) {
+int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download) {
   if (!urlFile || !outPath) return 0;
   kv::ComInit com;
   if (!com.usable()) return 0;
@@ -98,13 +112,14 @@ int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download, int room) 
   if (!location[0]) return 0;
 
   const std::wstring local = kv::UrlIconLocalPath(location);
+  if (local.empty()) return 0;
   int result = ::GetFileAttributesW(local.c_str()) != INVALID_FILE_ATTRIBUTES;
   if (!result && download)
     result = ::URLDownloadToFileW(nullptr, location, local.c_str(), 0, nullptr) == S_OK;
-  return result ? PutPath(local, outPath, room) : 0;
+  return result && kv::CopyToCaller(local, outPath, kv::kPathRoom) ? 1 : 0;
 }
 
-int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath, int room) {
+int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath) {
   if (!url || !outPath) return 0;
   kv::ComInit com;
   if (!com.usable()) return 0;
@@ -135,12 +150,12 @@ int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath, int room) {
   std::vector<DWORD> storage(size / sizeof(DWORD) + 1);
   auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(storage.data());
   if (!::GetUrlCacheEntryInfoW(icon_url.c_str(), entry, &size) || !entry->lpszLocalFileName) return 0;
-  return PutPath(entry->lpszLocalFileName, outPath, room);
+  return kv::CopyToCaller(entry->lpszLocalFileName, outPath, kv::kPathRoom) ? 1 : 0;
 }
 
 HICON GetUrlCacheIcon(LPCWSTR url, int size) {
   wchar_t path[MAX_PATH] = {};
-  if (!GetUrlCacheIconPath(url, path, MAX_PATH)) return nullptr;
+  if (!GetUrlCacheIconPath(url, path)) return nullptr;
   return static_cast<HICON>(::LoadImageW(nullptr, path, IMAGE_ICON, size, size, LR_LOADFROMFILE));
 }
 

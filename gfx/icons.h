@@ -1,6 +1,6 @@
 #pragma once
 // Icons of files and internet shortcuts, and the notification-area (tray) icon. Out paths are
-// caller buffers of room characters.
+// caller buffers of 260 characters.
 #include <windows.h>
 
 #include <string>
@@ -12,9 +12,9 @@ KV_API HICON GetFileIcon(LPCWSTR file, int index, int size);
 // Finds the icon of an internet shortcut (.url) file and makes it a local file in the temporary
 // folder, downloading it when download is non-zero and no local copy exists. 1 with the local
 // path in outPath, else 0 with outPath untouched.
-KV_API int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download, int room = MAX_PATH);
+KV_API int GetUrlShortcutIcon(LPCWSTR urlFile, LPWSTR outPath, int download);
 // Path of the browser cache's copy of the icon of a web address.
-KV_API int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath, int room = MAX_PATH);
+KV_API int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath);
 // That cached icon loaded at size x size pixels, or null. The caller destroys it.
 KV_API HICON GetUrlCacheIcon(LPCWSTR url, int size);
 
@@ -27,7 +27,11 @@ KV_API BOOL ShowBalloon(HWND window, LPCWSTR title, LPCWSTR text, int timeoutMs)
 KV_API BOOL DelTray(HWND window);
 
 namespace kv {
-// The local file name GetUrlShortcutIcon uses for an icon address: lower case, without "http://"
-// and "https://", every "/" turned into "_", behind the temporary folder.
+// The local file GetUrlShortcutIcon uses for an icon address: lower case, without "http://" and
+// "https://", every "/" turned into "_", behind the temporary folder. The address comes from a
+// downloaded file: whatever else could lead out of that folder or name no plain file there (a
+// backslash, a colon, the other characters no file name holds) becomes "_" as well, and trailing
+// dots and blanks go, as Win32 would drop them. Empty when no plain file name is left (nothing,
+// only dots, a device name such as "con") or the path would not fit 260 characters.
 std::wstring UrlIconLocalPath(const std::wstring& iconLocation);
 }  // namespace kv

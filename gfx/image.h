@@ -109,7 +109,8 @@ class KV_CLASS CKvImage {
   bool GetImgSize(int id, int& w, int& h);  // resource of type "IMG"
   bool CheckImage(const wchar_t* path);     // a readable picture file
 
-  // Image files. format: the MIME sub-type ("png", "bmp", "jpeg", "gif", "tiff").
+  // Image files. format: the MIME sub-type ("png", "bmp", "jpeg", "gif", "tiff"). The saving
+  // members are true exactly when the picture was written.
   int GetEncoderClsid(const wchar_t* mime, GUID* clsid);
   bool BmToStream(HBITMAP bitmap, IStream* stream, const wchar_t* format);
   bool SaveScreen(const wchar_t* path, const wchar_t* format);

@@ -59,6 +59,53 @@ bool ReadWholeFile(const wchar_t* path, std::vector<BYTE>& data) {
   return data.empty() || ReadExact(file.get(), data.data(), static_cast<DWORD>(data.size()));
 }
 
+// ReplaceExeIco's work. A failure after the group was written discards the whole update: a
+// committed group would name icons that are not there.
+int WriteIcons(const wchar_t* exe, const wchar_t* icoFile, int groupId) {
+  kv::UniqueFile ico(CreateFileW(icoFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!ico) return 0;
+  IconDirHead head = {};
+  if (!ReadExact(ico.get(), &head, sizeof(head))) return 0;
+  std::vector<IconDirEntry> entries(head.count);
+  if (head.count &&
+      !ReadExact(ico.get(), entries.data(), static_cast<DWORD>(entries.size() * sizeof(IconDirEntry)))) {
+    return 0;
+  }
+  std::vector<BYTE> group(sizeof(IconDirHead) + head.count * sizeof(GroupIconEntry));
+  std::memcpy(group.data(), &head, sizeof(head));
+  for (WORD i = 0; i < head.count; ++i) {
+    const IconDirEntry& e = entries[i];
+    GroupIconEntry g = {e.width, e.height, e.colourCount, e.reserved,
+                        e.planes, e.bitCount, e.bytesInRes, i};
+    std::memcpy(group.data() + sizeof(IconDirHead) + i * sizeof(GroupIconEntry), &g, sizeof(g));
+  }
+
+  kv::UniqueResourceUpdate update(BeginUpdateResourceW(exe, FALSE));
+  if (!update) return 0;
+  if (!UpdateResourceW(update.get(), RT_GROUP_ICON, MAKEINTRESOURCEW(groupId), kIconLanguage,
+                       group.data(), static_cast<DWORD>(group.size())))
+    return 0;
+  LARGE_INTEGER fileSize = {};
+  GetFileSizeEx(ico.get(), &fileSize);
+  std::vector<BYTE> image;
+  for (WORD i = 0; i < head.count; ++i) {
+    const IconDirEntry& e = entries[i];
+    LARGE_INTEGER at = {};
+    at.QuadPart = e.imageOffset;
+    // An entry that claims more than the file holds fails here, before anything is allocated.
+    if (static_cast<LONGLONG>(e.imageOffset) + e.bytesInRes > fileSize.QuadPart ||
+        !SetFilePointerEx(ico.get(), at, nullptr, FILE_BEGIN))
+      return 0;
+    image.resize(e.bytesInRes);
+    if ((e.bytesInRes && !ReadExact(ico.get(), image.data(), e.bytesInRes)) ||
+        !UpdateResourceW(update.get(), RT_ICON, MAKEINTRESOURCEW(i), kIconLanguage, image.data(),
+                         e.bytesInRes))
+      return 0;
+  }
+  return EndUpdateResourceW(update.release(), FALSE) ? 1 : 0;
+}
+
 }  // namespace
 
 int KvResSize(int id, const wchar_t* type) {
@@ -70,11 +117,10 @@ int KvResSize(int id, const wchar_t* type) {
   return static_cast<int>(size);
 }
 
-int KvResGetBuff(int id, const wchar_t* type, void* buffer, int room) {
+int KvResGetBuff(int id, const wchar_t* type, void* buffer) {
   DWORD size = 0;
   const void* bytes = FindOwnResource(id, type, &size);
   if (!bytes || !buffer) return 0;
-  if (room >= 0 && size > static_cast<DWORD>(room)) return 0;
   std::memcpy(buffer, bytes, size);
   return 1;
 }
@@ -82,15 +128,12 @@ int KvResGetBuff(int id, const wchar_t* type, void* buffer, int room) {
 int KvResSave(int id, const wchar_t* type, const wchar_t* path) {
   DWORD size = 0;
   const void* bytes = FindOwnResource(id, type, &size);
-  if (!bytes) return 0;
-  // Once the resource is in hand the call counts as done, whatever the write does.
+  if (!bytes || !path) return 0;
   kv::UniqueFile file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file) {
-    DWORD written = 0;
-    WriteFile(file.get(), bytes, size, &written, nullptr);
-  }
-  return 1;
+  if (!file) return 0;
+  DWORD written = 0;
+  return WriteFile(file.get(), bytes, size, &written, nullptr) && written == size ? 1 : 0;
 }
 
 IStream* KvResGetStream(int id, const wchar_t* type) {
@@ -114,68 +157,21 @@ IStream* KvResGetStream(int id, const wchar_t* type) {
 }
 
 int KvResUpdate2(const wchar_t* exe, int id, const wchar_t* type, void* data, int size) {
-  HANDLE update = BeginUpdateResourceW(exe, FALSE);
+  kv::UniqueResourceUpdate update(BeginUpdateResourceW(exe, FALSE));
   if (!update) return 0;
-  UpdateResourceW(update, type, MAKEINTRESOURCEW(id), kNeutralLanguage, data,
+  UpdateResourceW(update.get(), type, MAKEINTRESOURCEW(id), kNeutralLanguage, data,
                   static_cast<DWORD>(size < 0 ? 0 : size));
-  return EndUpdateResourceW(update, FALSE) ? 1 : 0;
+  return EndUpdateResourceW(update.release(), FALSE) ? 1 : 0;
 }
 
 int KvResUpdate(const wchar_t* exe, int id, const wchar_t* type, const wchar_t* srcFile) {
-  std::vector<BYTE> data;
-  if (!srcFile || !ReadWholeFile(srcFile, data)) return 0;
-  return KvResUpdate2(exe, id, type, data.data(), static_cast<int>(data.size()));
+  return kv::NoThrow(0, [&] {
+    std::vector<BYTE> data;
+    if (!srcFile || !ReadWholeFile(srcFile, data)) return 0;
+    return KvResUpdate2(exe, id, type, data.data(), static_cast<int>(data.size()));
+  });
 }
 
 int ReplaceExeIco(const wchar_t* exe, const wchar_t* icoFile, int groupId) {
-  kv::UniqueFile ico(CreateFileW(icoFile, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!ico) return 0;
-  IconDirHead head = {};
-  if (!ReadExact(ico.get(), &head, sizeof(head))) return 0;
-  std::vector<IconDirEntry> entries(head.count);
-  if (head.count &&
-      !ReadExact(ico.get(), entries.data(), static_cast<DWORD>(entries.size() * sizeof(IconDirEntry)))) {
-    return 0;
-  }
-  std::vector<BYTE> group(sizeof(IconDirHead) + head.count * sizeof(GroupIconEntry));
-  std::memcpy(group.data(), &head, sizeof(head));
-  for (WORD i = 0; i < head.count; ++i) {
-    const IconDirEntry& e = entries[i];
-    GroupIconEntry g = {e.width, e.height, e.colourCount, e.reserved,
-                        e.planes, e.bitCount, e.bytesInRes, i};
-    std::memcpy(group.data() + sizeof(IconDirHead) + i * sizeof(GroupIconEntry), &g, sizeof(g));
-  }
-
-  HANDLE update = BeginUpdateResourceW(exe, FALSE);
-  if (!update) return 0;
-  if (!UpdateResourceW(update, RT_GROUP_ICON, MAKEINTRESOURCEW(groupId), kIconLanguage,
-                       group.data(), static_cast<DWORD>(group.size()))) {
-    EndUpdateResourceW(update, TRUE);  // discard: the executable stays as it was
-    return 0;
-  }
-  LARGE_INTEGER fileSize = {};
-  GetFileSizeEx(ico.get(), &fileSize);
-  bool all = true;
-  std::vector<BYTE> image;
-  for (WORD i = 0; i < head.count && all; ++i) {
-    const IconDirEntry& e = entries[i];
-    LARGE_INTEGER at = {};
-    at.QuadPart = e.imageOffset;
-    // An entry that claims more than the file holds fails here, before anything is allocated.
-    if (static_cast<LONGLONG>(e.imageOffset) + e.bytesInRes > fileSize.QuadPart ||
-        !SetFilePointerEx(ico.get(), at, nullptr, FILE_BEGIN)) {
-      all = false;
-      break;
-    }
-    image.resize(e.bytesInRes);
-    if ((e.bytesInRes && !ReadExact(ico.get(), image.data(), e.bytesInRes)) ||
-        !UpdateResourceW(update, RT_ICON, MAKEINTRESOURCEW(i), kIconLanguage, image.data(),
-                         e.bytesInRes)) {
-      all = false;
-    }
-  }
-  // Whatever was written before a failure is still committed.
-  const BOOL committed = EndUpdateResourceW(update, FALSE);
-  return all && committed ? 1 : 0;
+  return kv::NoThrow(0, [&] { return WriteIcons(exe, icoFile, groupId); });
 }

@@ -9,10 +9,9 @@
 
 // A stream over a private copy of the resource, or null. The caller releases it.
 KV_API IStream* KvResGetStream(int id, const wchar_t* type);
-// Copies the resource into buffer. room: bytes at buffer; -1 means the caller provides
-// KvResSize bytes. A resource larger than room is not copied and gives 0.
-KV_API int KvResGetBuff(int id, const wchar_t* type, void* buffer, int room = -1);
-// Writes the resource's bytes to the file path.
+// Copies the resource into buffer, which holds KvResSize bytes.
+KV_API int KvResGetBuff(int id, const wchar_t* type, void* buffer);
+// Writes the resource's bytes to the file path; 0 unless all of them were written.
 KV_API int KvResSave(int id, const wchar_t* type, const wchar_t* path);
 // Size in bytes; 0 when there is no such resource.
 KV_API int KvResSize(int id, const wchar_t* type);
@@ -21,5 +20,5 @@ KV_API int KvResSize(int id, const wchar_t* type);
 KV_API int KvResUpdate(const wchar_t* exe, int id, const wchar_t* type, const wchar_t* srcFile);
 KV_API int KvResUpdate2(const wchar_t* exe, int id, const wchar_t* type, void* data, int size);
 // Writes the icons of an .ico file into exe as icon group groupId, icons numbered from 0,
-// language 2052. Non-zero exactly when every icon was written.
+// language 2052. Non-zero exactly when every icon was written; on any failure exe stays as it was.
 KV_API int ReplaceExeIco(const wchar_t* exe, const wchar_t* icoFile, int groupId);

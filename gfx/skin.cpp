@@ -12,8 +12,8 @@
 namespace {
 
 std::wstring ProgramFolder() {
-  wchar_t folder[MAX_PATH + 1] = {};
-  GetCurPath(folder, MAX_PATH + 1);
+  wchar_t folder[MAX_PATH] = {};
+  GetCurPath(folder);
   return folder;
 }
 
@@ -55,9 +55,9 @@ void CKvSkin::SetThemesName(const wchar_t* name) {
   m_nResType = 1;
 }
 
-void CKvSkin::GetThemesPath(wchar_t* buffer, int room) {
-  if (!buffer || room <= 0) return;
-  lstrcpynW(buffer, m_strThemesPath.c_str(), room);
+void CKvSkin::GetThemesPath(wchar_t* buffer) {
+  if (!buffer) return;
+  lstrcpynW(buffer, m_strThemesPath.c_str(), MAX_PATH);
 }
 
 void CKvSkin::SetSkinName(const wchar_t* name) {
@@ -159,33 +159,39 @@ void CKvSkin::FreeSkin() {
 
 bool CKvSkin::MakeSkin(const wchar_t* folder, const wchar_t* packageFile) {
   if (!folder || !packageFile) return false;
-  kv::UniqueStdioFile file(_wfopen(packageFile, L"wb"));
-  if (!file) return false;
-  const std::wstring base = folder;
-  WIN32_FIND_DATAW found = {};
-  kv::UniqueFind find(FindFirstFileW((base + kv::gfx::kAllFiles).c_str(), &found));
-  if (!find) return false;
-  do {
-    if (found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) continue;
-    WriteSkin(file.get(), Format(kv::gfx::kPathJoin, base, found.cFileName).c_str());
-  } while (FindNextFileW(find.get(), &found));
-  return true;
+  return kv::NoThrow(false, [&] {
+    kv::UniqueStdioFile file(_wfopen(packageFile, L"wb"));
+    if (!file) return false;
+    const std::wstring base = folder;
+    WIN32_FIND_DATAW found = {};
+    kv::UniqueFind find(FindFirstFileW((base + kv::gfx::kAllFiles).c_str(), &found));
+    if (!find) return false;
+    do {
+      if (found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) continue;
+      if (!WriteSkin(file.get(), Format(kv::gfx::kPathJoin, base, found.cFileName).c_str())) return false;
+    } while (FindNextFileW(find.get(), &found));
+    return kv::CloseWritten(file);
+  });
 }
 
-void CKvSkin::WriteSkin(FILE* file, const wchar_t* path) {
+bool CKvSkin::WriteSkin(FILE* file, const wchar_t* path) {
   kv::UniqueFile source(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!source) return;
-  const DWORD size = GetFileSize(source.get(), nullptr);
+  if (!source) return true;
   const std::wstring name = RecordName(path);
   // A name longer than the head holds is left out rather than cut to a different name.
-  if (name.size() > static_cast<size_t>(kNameChars)) return;
-  std::vector<BYTE> data(size);
+  if (name.size() > static_cast<size_t>(kNameChars)) return true;
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(source.get(), &size)) return true;
+  // The record's length has 32 bits: a larger file would leave a package that lies about it.
+  if (size.HighPart != 0) return false;
+  const DWORD length = size.LowPart;
+  std::vector<BYTE> data(length);  // too much for memory throws: MakeSkin then fails
   DWORD read = 0;
-  if (size && (!ReadFile(source.get(), data.data(), size, &read, nullptr) || read != size)) return;
+  if (length && (!ReadFile(source.get(), data.data(), length, &read, nullptr) || read != length)) return true;
   BYTE head[kHeadSize] = {};
   std::memcpy(head, name.c_str(), name.size() * sizeof(wchar_t));
-  std::memcpy(head + kLengthOffset, &size, sizeof(size));
-  std::fwrite(head, 1, kHeadSize, file);
-  if (size) std::fwrite(data.data(), 1, size, file);
+  std::memcpy(head + kLengthOffset, &length, sizeof(length));
+  return std::fwrite(head, 1, kHeadSize, file) == kHeadSize &&
+         (!length || std::fwrite(data.data(), 1, length, file) == length);
 }

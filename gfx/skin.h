@@ -33,8 +33,8 @@ class KV_CLASS CKvSkin {
   int GetResType();
   // Theme folder <program folder>Themes\<name>\; mode 1.
   void SetThemesName(const wchar_t* name);
-  // Copies the theme folder into buffer (room characters, 260 by default).
-  void GetThemesPath(wchar_t* buffer, int room = MAX_PATH);
+  // Copies the theme folder into buffer (260 characters), cut to fit.
+  void GetThemesPath(wchar_t* buffer);
   // Skin folder <program folder>Skins\<name>\; mode 2.
   void SetSkinName(const wchar_t* name);
   // Reads the whole package into memory; with a name, SetSkinName first.
@@ -44,7 +44,9 @@ class KV_CLASS CKvSkin {
   bool GetRes(const wchar_t* name, IStream*& stream);
   void FreeSkin();
   // Writes a package of every file in folder (which ends with a separator), in the order the
-  // enumeration returns them. Files whose name does not fit a record are left out.
+  // enumeration returns them. Files that cannot be opened or whose name does not fit a record are
+  // left out. False when the package cannot be made whole: it cannot be created or written, or a
+  // file is too large for a record (4 GB and more) or for memory.
   bool MakeSkin(const wchar_t* folder, const wchar_t* packageFile);
 
   static constexpr int kNameChars = 29;
@@ -53,7 +55,8 @@ class KV_CLASS CKvSkin {
 
  private:
   bool FindRes(const wchar_t* name, IStream*& stream);
-  void WriteSkin(FILE* file, const wchar_t* path);
+  // Appends path's record; true also when the file is left out, false when the package failed.
+  bool WriteSkin(FILE* file, const wchar_t* path);
 
   std::wstring m_strSkinPath;
   std::wstring m_strThemesPath;

@@ -1,11 +1,14 @@
 #include "services/hashing.h"
 
+#include <io.h>
+
 #include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "services/des.h"
 #include "services/services_texts.h"
+#include "util/files.h"
 #include "util/handles.h"
 
 namespace {
@@ -156,8 +159,8 @@ void CMd5A::Transform(const unsigned char block[kBlockBytes]) {
   SecureZeroMemory(x, sizeof(x));
 }
 
-int MD5Go(LPSTR text, LPCSTR key, int room) {
-  if (!text || room < kMd5HexRoom) return 0;
+int MD5Go(LPSTR text, LPCSTR key) {
+  if (!text) return 0;
   const Digest digest = key ? HmacMd5(text, key) : Md5Of(text, std::strlen(text));
   for (size_t i = 0; i < digest.size(); ++i) {
     text[2 * i] = kHexDigits[digest[i] >> 4];
@@ -176,19 +179,23 @@ int KvEncodeFile(LPCWSTR source, LPCWSTR target) {
   if (!source || !target) return 0;
   kv::UniqueStdioFile in(_wfopen(source, kv::services::kReadBinaryMode));
   if (!in) return 0;
+  // Opening the target empties it before a byte of the source is read: the same file under any
+  // other spelling is refused first.
+  if (kv::IsSameFile(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in.get()))), target)) return 0;
   kv::UniqueStdioFile out(_wfopen(target, kv::services::kWriteBinaryMode));
   if (!out) return 0;
   char piece[kFilePiece];
   size_t got = 0;
   while ((got = std::fread(piece, 1, sizeof(piece), in.get())) > 0) {
     EasyEncode(piece, static_cast<int>(got));
-    if (std::fwrite(piece, 1, got, out.get()) != got) break;
+    if (std::fwrite(piece, 1, got, out.get()) != got) return 0;
   }
-  return 1;
+  if (std::ferror(in.get())) return 0;
+  return kv::CloseWritten(out) ? 1 : 0;
 }
 
-void ToHex(LPSTR data, int length, int room) {
-  if (!data || length < 0 || room < 2 * length + 1) return;
+void ToHex(LPSTR data, int length) {
+  if (!data || length < 0) return;
   // Back to front, so each byte is read before its two digits overwrite it.
   data[2 * length] = '\0';
   for (int i = length - 1; i >= 0; --i) {
@@ -206,13 +213,12 @@ void ToAsc(LPSTR hex, int length) {
   hex[bytes] = '\0';
 }
 
-void KvEncode(LPCSTR key, LPSTR data, int length, int direction, int room) {
+void KvEncode(LPCSTR key, LPSTR data, int length, int direction) {
   if (!key || !data || length < 0) return;
   if (direction) {
-    if (room < 2 * length + 1) return;
     DesGo(key, data, length, 1);
     EasyEncode(data, length);
-    ToHex(data, length, room);
+    ToHex(data, length);
     return;
   }
   ToAsc(data, length);

@@ -1,7 +1,7 @@
 #pragma once
 // Digests and byte encodings on narrow (byte) strings: MD5 and HMAC-MD5, a light scrambling and
 // its file form, hexadecimal text both ways, and the printable DES cipher text built from them.
-// Every function works in place on a caller buffer; room arguments give its size in bytes.
+// Every function works in place on a caller buffer of the room stated beside it.
 #include <windows.h>
 
 #include "util/kv_api.h"
@@ -34,21 +34,22 @@ class KV_CLASS CMd5A {
 constexpr int kMd5HexRoom = 33;
 
 // MD5 of the zero-terminated text, or HMAC-MD5 under key when a key is given; the 32 upper-case
-// hexadecimal digits replace the text. 0 when text is null or room is below 33.
-KV_API int MD5Go(LPSTR text, LPCSTR key, int room = kMd5HexRoom);
+// hexadecimal digits and a terminator replace the text (33 bytes). 0 when text is null.
+KV_API int MD5Go(LPSTR text, LPCSTR key);
 // Byte i is XORed with (i + 8) modulo 256; applying it twice restores the bytes.
 KV_API void EasyEncode(LPSTR data, int length);
 // Copies source to target (created or truncated) through EasyEncode, piece by piece; byte n of the
-// file is XORed with (n + 8) modulo 256. 0 when either file cannot be opened.
+// file is XORed with (n + 8) modulo 256. 0 when either file cannot be opened, when both name the
+// same file (which is then left as it was), or when a read or a write fails on the way.
 KV_API int KvEncodeFile(LPCWSTR source, LPCWSTR target);
-// Replaces length bytes by their upper-case hexadecimal text and a terminator. room must be at
-// least 2 * length + 1; with less nothing changes.
-KV_API void ToHex(LPSTR data, int length, int room);
+// Replaces length bytes by their upper-case hexadecimal text and a terminator (2 * length + 1
+// bytes).
+KV_API void ToHex(LPSTR data, int length);
 // Replaces each pair of upper-case hexadecimal digits by its byte and ends the length / 2 bytes
 // with a zero byte.
 KV_API void ToAsc(LPSTR hex, int length);
 // Printable DES: encrypting (direction non-zero) turns length bytes into 2 * length hexadecimal
-// digits and a terminator (room at least 2 * length + 1, else nothing changes); decrypting turns
-// length hexadecimal digits back into length / 2 bytes followed by a zero byte. Only whole 8-byte
-// blocks pass through DES; the rest is only scrambled.
-KV_API void KvEncode(LPCSTR key, LPSTR data, int length, int direction, int room);
+// digits and a terminator (2 * length + 1 bytes); decrypting turns length hexadecimal digits back
+// into length / 2 bytes followed by a zero byte. Only whole 8-byte blocks pass through DES; the
+// rest is only scrambled.
+KV_API void KvEncode(LPCSTR key, LPSTR data, int length, int direction);

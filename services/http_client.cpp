@@ -41,6 +41,11 @@ constexpr wchar_t kLogReadFile[] = L"网络连接异常: InternetReadFile";
 constexpr INTERNET_PORT kHttpPort = 80;
 constexpr wchar_t kReservedInvalidDomain[] = L"invalid";
 constexpr DWORD kConnectTimeoutMs = 3000;
+// No request leaves its answer in the user's browser cache: the reports' addresses carry the
+// user's identifier and the product's name, which must not outlive an uninstall there.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+constexpr DWORD kProbeFlags =
+    INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_CACHE_WRITE;
 constexpr int kMaxPiece = 16384;
 constexpr DWORD kEncodingBytes = 512;
 constexpr size_t kSchemeLength = 7;       // "http://"
@@ -113,24 +118,19 @@ struct Session {
   }
 };
 
-// Puts an inflated body over the start of the caller's buffer, cut to fit with its terminator.
-int PlaceInflated(const BYTE* data, long length, char* buffer, int size) {
-  const int n = length < size - 1 ? static_cast<int>(length) : size - 1;
-  std::memcpy(buffer, data, static_cast<size_t>(n));
-  buffer[n] = '\0';
-  return n;
-}
-
 // Inflates the first total bytes of buffer (gzip or zlib framing) over its start, cut to fit
-// with a terminator; false, and the buffer unchanged, when they do not inflate.
+// with a terminator; false, and the buffer unchanged, when they do not inflate. Inflation stops at
+// what the buffer keeps: a small hostile answer must not grow into gigabytes first.
 bool InflateInto(char* buffer, int total, int size, int* length) {
   BYTE* inflated = nullptr;
   long inflated_length = 0;
-  if (CKvZlib::Instance().DecodeGZipBuffer(reinterpret_cast<const BYTE*>(buffer), total, &inflated,
-                                           &inflated_length) != S_OK ||
+  if (CKvZlib::Instance().DecodeGZipBufferN(reinterpret_cast<const BYTE*>(buffer), total, &inflated,
+                                            &inflated_length, size - 1) != S_OK ||
       !inflated)
     return false;
-  *length = PlaceInflated(inflated, inflated_length, buffer, size);
+  *length = static_cast<int>(inflated_length);
+  std::memcpy(buffer, inflated, static_cast<size_t>(inflated_length));
+  buffer[inflated_length] = '\0';
   std::free(inflated);
   return true;
 }
@@ -139,7 +139,7 @@ bool InflateInto(char* buffer, int total, int size, int* length) {
 HINTERNET OpenRequest(HINTERNET connection, LPCWSTR verb, const UrlParts& parts, bool form) {
   LPCWSTR accept[] = {kAcceptAll, nullptr};
   HINTERNET request = ::HttpOpenRequestW(connection, verb, parts.path.c_str(), kHttpVersion,
-                                         nullptr, accept, INTERNET_FLAG_RELOAD, 0);
+                                         nullptr, accept, kRequestFlags, 0);
   if (!request) return nullptr;
   // Replacing: the User-Agent line takes the place of the agent name on the wire.
   const std::wstring headers = RequestHeaders(parts.server, form);
@@ -195,8 +195,8 @@ CKvNet& CKvNet::operator=(const CKvNet& other) {
 
 void CKvNet::LoadProxyConfig() {
   std::memset(&m_proxy, 0, sizeof(m_proxy));
-  wchar_t folder[MAX_PATH + 1] = {};
-  GetCurPath(folder, MAX_PATH + 1);
+  wchar_t folder[MAX_PATH] = {};
+  GetCurPath(folder);
   kv::UniqueStdioFile file(_wfopen((std::wstring(folder) + kProxyFileName).c_str(), L"rb"));
   if (file) std::fread(&m_proxy, 1, sizeof(m_proxy), file.get());
 }
@@ -333,8 +333,7 @@ int CKvNet::isConnected(LPCWSTR url) {
   SetProxyCredentials(s.connection.get());
   LPCWSTR accept[] = {kAcceptAll, nullptr};
   s.request.reset(::HttpOpenRequestW(s.connection.get(), kVerbGet, parts.path.c_str(),
-                                     kHttpVersion, nullptr, accept,
-                                     INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI, 0));
+                                     kHttpVersion, nullptr, accept, kProbeFlags, 0));
   if (!s.request) return 0;
   return ::HttpSendRequestW(s.request.get(), nullptr, 0, nullptr, 0);
 }

@@ -107,20 +107,16 @@ bool CKvLog::isLog() {
   return std::wcscmp(value, texts::kSwitchOn) == 0;
 }
 
-void CKvLog::GetLogFileName(LPWSTR name, int room) {
-  if (!name || room <= 0) return;
-  name[0] = L'\0';
-  wchar_t folder[MAX_PATH + 1] = {};
-  GetCurPath(folder, MAX_PATH + 1);
-  const std::wstring file = kv::LogFileNameFor(folder, Now());
-  if (file.size() < static_cast<size_t>(room)) std::wcscpy(name, file.c_str());
+void CKvLog::GetLogFileName(std::wstring& name) {
+  wchar_t folder[MAX_PATH] = {};
+  GetCurPath(folder);
+  name = kv::LogFileNameFor(folder, Now());
 }
 
 void CKvLog::WriteFileLine(LPCWSTR message) {
-  wchar_t name[MAX_PATH + 1] = {};
+  std::wstring name;
   GetLogFileName(name);
-  if (!name[0]) return;
-  kv::UniqueStdioFile file(_wfopen(name, texts::kAppendMode));
+  kv::UniqueStdioFile file(_wfopen(name.c_str(), texts::kAppendMode));
   if (!file) return;
   const std::wstring line = kv::LogLineFor(Now(), message ? message : L"");
   // The file is ANSI text of the thread's code page; what it lacks becomes the default character.

@@ -30,8 +30,7 @@ class KV_CLASS CKvLog {
 
  private:
   bool isLog();
-  // room: characters at name.
-  void GetLogFileName(LPWSTR name, int room = MAX_PATH + 1);
+  void GetLogFileName(std::wstring& name);
   void WriteFileLine(LPCWSTR message);
 
   std::atomic<bool> m_bForce;

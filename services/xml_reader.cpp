@@ -36,14 +36,13 @@ int Find(std::wstring_view text, std::wstring_view what, int from) {
 }
 
 // First step of every query: the output is empty whatever happens next.
-void Clear(LPWSTR out, int room) {
-  if (out && room > 0) out[0] = L'\0';
+void Clear(LPWSTR out) {
+  if (out) out[0] = L'\0';
 }
 
-// Copies text[from, from + length) with its terminator when it fits.
-int Emit(std::wstring_view text, int from, int length, LPWSTR out, int room) {
-  if (from < 0 || length < 0) return 0;
-  if (!out || room <= 0 || length >= room) return 0;
+// Copies text[from, from + length) and its terminator into the caller's buffer.
+int Emit(std::wstring_view text, int from, int length, LPWSTR out) {
+  if (from < 0 || length < 0 || !out) return 0;
   text.substr(static_cast<size_t>(from), static_cast<size_t>(length)).copy(out, static_cast<size_t>(length));
   out[length] = L'\0';
   return 1;
@@ -66,8 +65,8 @@ int CKvXml::Parse(LPCWSTR xml) {
   return 1;
 }
 
-int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int room) {
-  Clear(out, room);
+int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out) {
+  Clear(out);
   const std::wstring open = FormatName(kXmlOpenTagFormat, name);
   const std::wstring close = FormatName(kXmlCloseTagFormat, name);
   const int o = Find(m_strXml, open, 0);
@@ -77,11 +76,11 @@ int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int room) {
   // stands before the open tag gives a negative length and no answer.
   const int c = Find(m_strXml, close, 0);
   if (c == kNone || c - start < 0) return 0;
-  return Emit(m_strXml, start, c - start, out, room);
+  return Emit(m_strXml, start, c - start, out);
 }
 
-int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int index, int room) {
-  Clear(out, room);
+int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int index) {
+  Clear(out);
   if (index < 0) return 0;
   const std::wstring open = FormatName(kXmlOpenTagFormat, name);
   const std::wstring close = FormatName(kXmlCloseTagFormat, name);
@@ -93,11 +92,11 @@ int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int index, int room) {
   }
   const int c = Find(m_strXml, close, p);
   if (c == kNone) return 0;
-  return Emit(m_strXml, p, c - p, out, room);
+  return Emit(m_strXml, p, c - p, out);
 }
 
-int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int* position, int room) {
-  Clear(out, room);
+int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int* position) {
+  Clear(out);
   if (!position) return 0;
   const std::wstring open = FormatName(kXmlOpenTagFormat, name);
   const std::wstring close = FormatName(kXmlCloseTagFormat, name);
@@ -107,7 +106,7 @@ int CKvXml::GetXmlNodeValue(LPCWSTR name, LPWSTR out, int* position, int room) {
   p += static_cast<int>(open.size());
   const int c = Find(m_strXml, close, p);
   if (c == kNone) return 0;
-  if (!Emit(m_strXml, p, c - p, out, room)) return 0;
+  if (!Emit(m_strXml, p, c - p, out)) return 0;
   *position = c;
   return 1;
 }
@@ -119,8 +118,8 @@ int CKvXml::GetXmlNodeCount(LPCWSTR name) {
   return n;
 }
 
-int CKvXml::GetXmlNode(LPWSTR out, int* position, int room) {
-  Clear(out, room);
+int CKvXml::GetXmlNode(LPWSTR out, int* position) {
+  Clear(out);
   if (!position) return 0;
   const int p = Find(m_strXml, kTagStart, *position);
   *position = p;
@@ -134,20 +133,20 @@ int CKvXml::GetXmlNode(LPWSTR out, int* position, int room) {
     e = gt == kNone ? kNone : gt + 1;
   }
   if (e == kNone || e - p < 0) return 0;
-  if (!Emit(m_strXml, p, e - p, out, room)) return 0;
+  if (!Emit(m_strXml, p, e - p, out)) return 0;
   *position += e - p;
   return 1;
 }
 
-int CKvXml::GetNodeAttr(LPCWSTR node, LPCWSTR attr, LPWSTR out, int room) {
-  Clear(out, room);
+int CKvXml::GetNodeAttr(LPCWSTR node, LPCWSTR attr, LPWSTR out) {
+  Clear(out);
   const std::wstring_view text = node ? node : L"";
   if (!attr || !*attr) {
     const int a = Find(text, kTagEnd, 0);
     if (a == kNone) return 0;
     const int b = Find(text, kTagStart, a + 1);
     if (b == kNone) return 0;
-    return Emit(text, a + 1, b - (a + 1), out, room);
+    return Emit(text, a + 1, b - (a + 1), out);
   }
   const std::wstring lead = FormatName(kXmlAttrLeadFormat, attr);
   const int a = Find(text, lead, 0);
@@ -155,21 +154,19 @@ int CKvXml::GetNodeAttr(LPCWSTR node, LPCWSTR attr, LPWSTR out, int room) {
   const int start = a + static_cast<int>(lead.size());
   const int b = Find(text, kQuote, start);
   if (b == kNone) return 0;
-  return Emit(text, start, b - start, out, room);
+  return Emit(text, start, b - start, out);
 }
 
 int Parse(LPCWSTR xml) { return CKvXml::Instance().Parse(xml); }
 
-int GetXmlNodeValue(LPCWSTR name, LPWSTR out, int room) {
-  return CKvXml::Instance().GetXmlNodeValue(name, out, room);
+int GetXmlNodeValue(LPCWSTR name, LPWSTR out) { return CKvXml::Instance().GetXmlNodeValue(name, out); }
+
+int GetXmlNodeValue2(LPCWSTR name, LPWSTR out, int index) {
+  return CKvXml::Instance().GetXmlNodeValue(name, out, index);
 }
 
-int GetXmlNodeValue2(LPCWSTR name, LPWSTR out, int index, int room) {
-  return CKvXml::Instance().GetXmlNodeValue(name, out, index, room);
-}
-
-int GetXmlNodeValue3(LPCWSTR name, LPWSTR out, int* position, int room) {
-  return CKvXml::Instance().GetXmlNodeValue(name, out, position, room);
+int GetXmlNodeValue3(LPCWSTR name, LPWSTR out, int* position) {
+  return CKvXml::Instance().GetXmlNodeValue(name, out, position);
 }
 
 int GetXmlNodeCount(LPCWSTR name) { return CKvXml::Instance().GetXmlNodeCount(name); }

@@ -1,5 +1,6 @@
 #include "services/zlib_codec.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -24,6 +25,7 @@ constexpr int kZNoFlush = 0;
 constexpr int kGzipOrZlibWindow = 15 + 32;  // detect either header
 
 constexpr DWORD kInflateWindow = 4096;
+constexpr long kNoLimit = 0x7FFFFFFF;  // more than a long can count is not returned anyway
 constexpr unsigned long long kMaxFileBytes = 1000000000ULL;  // input and output alike
 constexpr unsigned long kCapacityFloor = 1000000;
 
@@ -208,11 +210,11 @@ CKvZlib& CKvZlib::operator=(const CKvZlib& other) {
 }
 
 HRESULT CKvZlib::InitZlib(LPCWSTR module) {
-  wchar_t folder[MAX_PATH + 1] = {};
+  wchar_t folder[MAX_PATH] = {};
   if (module)
-    GetCurPathEx(module, folder, MAX_PATH + 1);
+    GetCurPathEx(module, folder);
   else
-    GetCurPath(folder, MAX_PATH + 1);
+    GetCurPath(folder);
   const std::wstring path = std::wstring(folder) + kZlibFileName;
 
   LockScope lock(&m_lock);
@@ -237,9 +239,18 @@ void CKvZlib::UninitZlib() {
 }
 
 HRESULT CKvZlib::DecodeGZipBuffer(const BYTE* in, long inLen, BYTE** out, long* outLen) {
+  return DecodeGZipBufferN(in, inLen, out, outLen, kNoLimit);
+}
+
+HRESULT CKvZlib::DecodeGZipBufferN(const BYTE* in, long inLen, BYTE** out, long* outLen, long limit) {
   const ZlibApi& api = Api();
   if (!api.inflate || !api.inflateInit2 || !api.inflateEnd || !out || !outLen) return E_FAIL;
   if (!in || inLen < 0) inLen = 0;
+  if (limit <= 0) {  // a caller that keeps nothing gets nothing
+    *out = nullptr;
+    *outLen = 0;
+    return E_FAIL;
+  }
 
   ZStream stream = {};
   stream.next_in = in;
@@ -251,14 +262,16 @@ HRESULT CKvZlib::DecodeGZipBuffer(const BYTE* in, long inLen, BYTE** out, long* 
   size_t total = 0;
   int z = kZOk;
   bool out_of_memory = false;
+  bool full = false;
   BYTE window[kInflateWindow];
+  const size_t most = static_cast<size_t>(limit);
   for (;;) {
     stream.next_out = window;
-    stream.avail_out = kInflateWindow;
+    stream.avail_out = static_cast<unsigned>(std::min<size_t>(kInflateWindow, most - total));
     z = api.inflate(&stream, kZNoFlush);
     if (z == kZNeedDict) z = kZDataError;
     if (z == kZDataError || z == kZMemError) break;
-    const size_t produced = kInflateWindow - stream.avail_out;
+    const size_t produced = std::min<size_t>(kInflateWindow, most - total) - stream.avail_out;
     if (produced) {
       BYTE* grown = static_cast<BYTE*>(std::realloc(block, total + produced));
       if (!grown) {
@@ -269,12 +282,17 @@ HRESULT CKvZlib::DecodeGZipBuffer(const BYTE* in, long inLen, BYTE** out, long* 
       std::memcpy(block + total, window, produced);
       total += produced;
     }
+    // All the caller keeps has come: what follows is neither inflated nor looked at.
+    if (total == most) {
+      full = true;
+      break;
+    }
     // A full window may mean more output is waiting; anything else ends the stream or the input.
     if (z != kZOk || stream.avail_out != 0) break;
   }
   api.inflateEnd(&stream);
 
-  if (z == kZStreamEnd && !out_of_memory) {
+  if ((z == kZStreamEnd || full) && !out_of_memory) {
     *out = block;
     *outLen = static_cast<long>(total);
     return S_OK;

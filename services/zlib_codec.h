@@ -25,6 +25,10 @@ class KV_CLASS CKvZlib {
   // it with free) holding *outLen bytes. E_FAIL: *out is null and *outLen 0, or both untouched
   // when zlib is not there.
   HRESULT DecodeGZipBuffer(const BYTE* in, long inLen, BYTE** out, long* outLen);
+  // The same, for a caller that keeps at most limit bytes: inflation stops there, and S_OK comes
+  // with those first bytes even though the stream goes on (or breaks) after them. A few kilobytes
+  // of input can stand for gigabytes of output.
+  HRESULT DecodeGZipBufferN(const BYTE* in, long inLen, BYTE** out, long* outLen, long limit);
 
   // Whole files, one zlib stream each. level: -1 default, 0..9.
   HRESULT EncodeFile(LPCWSTR source, LPCWSTR target, int level);

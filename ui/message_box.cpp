@@ -12,6 +12,8 @@ constexpr DWORD kBoxStyle = WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
 constexpr int kStepMs = 10;
 constexpr int kStepsPerSecond = 100;
 constexpr size_t kCaptionRoom = 32;
+constexpr int kOkResult = 1;
+constexpr int kCancelResult = 2;
 
 CKvMsgBox* BoxOf(void* context) {
   // Children hand over the dialog's own context, the CKvDlg part of the box.
@@ -42,7 +44,9 @@ int CKvMsgBox::ShowBox(HWND parent, const wchar_t* message, const wchar_t* title
   m_nCountdown = countdown;
   m_nCloseEffect = closeEffect;
   m_bClosing = false;
-  Create(kBoxStyle, 0, 0, width, height, 0, false, parent);
+  // Without a window the modal loop would disable the parent and wait for a close that can never
+  // come: the box counts as cancelled at once.
+  if (!Create(kBoxStyle, 0, 0, width, height, 0, false, parent)) return kCancelResult;
   return DoModal(showEffect, true, true);
 }
 
@@ -114,11 +118,11 @@ void CKvMsgBox::CloseWith(int result) {
 }
 
 void CKvMsgBox::OkAction(void* context) {
-  if (context) BoxOf(context)->CloseWith(1);
+  if (context) BoxOf(context)->CloseWith(kOkResult);
 }
 
 void CKvMsgBox::CancelAction(void* context) {
-  if (context) BoxOf(context)->CloseWith(2);
+  if (context) BoxOf(context)->CloseWith(kCancelResult);
 }
 
 unsigned __stdcall CKvMsgBox::CountdownThread(void* param) {

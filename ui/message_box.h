@@ -22,7 +22,8 @@ class CKvMsgBox : public CKvDlg {
   void DrawOverlay(HDC dc) override;
 
   // style 0: OK; 1: OK and Cancel; other: no push buttons. countdown > 0: closes itself as OK
-  // after that many seconds. Returns 1 for OK (or the countdown), 2 for every other way.
+  // after that many seconds. Returns 1 for OK (or the countdown), 2 for every other way, and 2 at
+  // once when the box's window cannot be made.
   int ShowBox(HWND parent, const wchar_t* message, const wchar_t* title, int style,
               int countdown, int width, int height, int showEffect, int closeEffect);
 

@@ -92,7 +92,7 @@ void CKvBase::Show(bool show) {
 
 std::wstring ThemePictureFile(const std::wstring& skinName, int state, const std::wstring& ext) {
   wchar_t folder[MAX_PATH] = {};
-  GetKvSkin()->GetThemesPath(folder, MAX_PATH);
+  GetKvSkin()->GetThemesPath(folder);
   // wsprintfW: a wide "%s" of the C runtime's printf would read a narrow string. Its output
   // limit of 1024 characters is above the room here only for names no theme uses.
   wchar_t file[1024] = {};

@@ -8,17 +8,21 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "services/registry.h"
+#include "util/caller_text.h"
 #include "util/handles.h"
 #include "util/system.h"
 
 namespace {
 
-void ModuleFolder(HMODULE module, LPWSTR path, int room) {
-  if (!path || room <= 0) return;
+// The module's folder into a caller's buffer of MAX_PATH characters; empty when the module's
+// name does not fit MAX_PATH. The folder is then at most MAX_PATH - 1 characters long.
+void ModuleFolder(HMODULE module, LPWSTR path) {
+  if (!path) return;
   path[0] = L'\0';
   wchar_t full[MAX_PATH + 1] = {};
   const DWORD len = ::GetModuleFileNameW(module, full, MAX_PATH);
@@ -26,17 +30,16 @@ void ModuleFolder(HMODULE module, LPWSTR path, int room) {
   wchar_t* slash = std::wcsrchr(full, L'\\');
   if (!slash) return;
   slash[1] = L'\0';
-  if (static_cast<int>(slash + 2 - full) > room) return;  // would not fit with its terminator
   std::wcscpy(path, full);
 }
 
 }  // namespace
 
-void GetCurPath(LPWSTR path, int room) { ModuleFolder(nullptr, path, room); }
+void GetCurPath(LPWSTR path) { ModuleFolder(nullptr, path); }
 
-void GetCurPathEx(LPCWSTR module, LPWSTR path, int room) {
+void GetCurPathEx(LPCWSTR module, LPWSTR path) {
   HMODULE handle = module ? ::GetModuleHandleW(module) : nullptr;
-  ModuleFolder(handle, path, room);
+  ModuleFolder(handle, path);
 }
 
 namespace {
@@ -68,20 +71,26 @@ constexpr DWORD kSubkeyUnits = 300;
 constexpr DWORD kDisplayNameBytes = 300;
 constexpr DWORD kDisplayVersionBytes = 100;
 
-// Copies text into a caller's buffer of room characters; an empty text when it would not fit.
-void CopyOut(const std::wstring& text, LPWSTR out, int room) {
-  if (!out || room <= 0) return;
-  if (text.size() < static_cast<size_t>(room))
-    std::wcscpy(out, text.c_str());
-  else
-    out[0] = L'\0';
-}
+// The rooms the out texts promise their callers, terminator included.
+constexpr size_t kVersionRoom = 24;     // "65535.65535.65535.65535"
+constexpr size_t kSizeTextRoom = 17;    // "8589934592.00 GB"
+constexpr size_t kSoftVersionRoom = kDisplayVersionBytes / 2;
 
 template <typename... Args>
 std::wstring Printf(const wchar_t* format, Args... args) {
   wchar_t text[64] = {};
   _snwprintf(text, 63, format, args...);
   return text;
+}
+
+// number units, held to the 64-bit range as the number itself was read ("9000000000 GB" is more
+// bytes than the range holds).
+long long Scaled(long long number, long long unit) {
+  constexpr long long kMost = std::numeric_limits<long long>::max();
+  constexpr long long kLeast = std::numeric_limits<long long>::min();
+  if (number > kMost / unit) return kMost;
+  if (number < kLeast / unit) return kLeast;
+  return number * unit;
 }
 
 void ToCalendar(const FILETIME& utc, SYSTEMTIME* out) {
@@ -234,8 +243,8 @@ int FileTime(LPCWSTR path, SYSTEMTIME* creation, SYSTEMTIME* last_write, SYSTEMT
   return 1;
 }
 
-int GetFileVer(LPCWSTR path, LPWSTR version, int room) {
-  CopyOut(L"", version, room);
+int GetFileVer(LPCWSTR path, LPWSTR version) {
+  kv::CopyToCaller(L"", version, kVersionRoom);
   if (!path) return 0;
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
@@ -246,9 +255,10 @@ int GetFileVer(LPCWSTR path, LPWSTR version, int room) {
   UINT fixed_len = 0;
   if (::VerQueryValueW(block.data(), texts::kRootBlock, reinterpret_cast<void**>(&fixed), &fixed_len) && fixed &&
       fixed_len >= sizeof(VS_FIXEDFILEINFO)) {
-    CopyOut(Printf(texts::kVersionFormat, HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                   HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)),
-            version, room);
+    kv::CopyToCaller(Printf(texts::kVersionFormat, HIWORD(fixed->dwFileVersionMS),
+                            LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                            LOWORD(fixed->dwFileVersionLS)),
+                     version, kVersionRoom);
   }
   return 1;
 }
@@ -264,7 +274,7 @@ int CompVersion(LPCWSTR a, LPCWSTR b) {
   return 0;
 }
 
-void IntToStrSize(long long size, LPWSTR text, int room) {
+void IntToStrSize(long long size, LPWSTR text) {
   std::wstring out;
   if (size > kGiB)
     out = Printf(texts::kGigabytes, static_cast<double>(size) / kGiB);
@@ -274,7 +284,7 @@ void IntToStrSize(long long size, LPWSTR text, int room) {
     out = Printf(texts::kKilobytes, static_cast<double>(size) / kKiB);
   else
     out = Printf(texts::kBytes, static_cast<int>(static_cast<unsigned long long>(size) & 0xFFFFFFFFull));
-  CopyOut(out, text, room);
+  kv::CopyToCaller(out, text, kSizeTextRoom);
 }
 
 long long StrToIntSize(LPCWSTR text) {
@@ -286,9 +296,9 @@ long long StrToIntSize(LPCWSTR text) {
   std::wstring upper = whole;
   for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
   const auto after_first = [&upper](wchar_t unit) { return upper.find(unit, 1) != std::wstring::npos; };
-  if (after_first(L'G')) return number * kGiB;
-  if (after_first(L'M')) return number * kMiB;
-  if (after_first(L'K')) return number * kKiB;
+  if (after_first(L'G')) return Scaled(number, kGiB);
+  if (after_first(L'M')) return Scaled(number, kMiB);
+  if (after_first(L'K')) return Scaled(number, kKiB);
   return 0;
 }
 
@@ -304,9 +314,32 @@ unsigned long long GetPathUseSpace(LPCWSTR path) {
 
 int CheckInstalled(LPCWSTR prefix) { return FindInstalled(prefix, nullptr) ? 1 : 0; }
 
-int GetSoftVer(LPCWSTR prefix, LPWSTR version, int room) {
+int GetSoftVer(LPCWSTR prefix, LPWSTR version) {
   std::wstring found;
   if (!FindInstalled(prefix, &found)) return 0;
-  CopyOut(found, version, room);
+  kv::CopyToCaller(found, version, kSoftVersionRoom);
   return 1;
 }
+
+namespace kv {
+
+bool IsSameFile(HANDLE open, LPCWSTR path) {
+  BY_HANDLE_FILE_INFORMATION a = {}, b = {};
+  if (!path || !::GetFileInformationByHandle(open, &a)) return false;
+  // No access asked for: only the identity is read, whoever holds the file.
+  UniqueFile other(::CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!other || !::GetFileInformationByHandle(other.get(), &b)) return false;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool CloseWritten(UniqueStdioFile& file) {
+  FILE* f = file.release();
+  if (!f) return false;
+  // Flushed first and on its own: some runtimes' fclose forgets a failure of its own flush.
+  const bool flushed = std::fflush(f) == 0;
+  return std::fclose(f) == 0 && flushed;
+}
+
+}  // namespace kv

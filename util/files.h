@@ -2,12 +2,16 @@
 // Files, folders, versions and sizes.
 #include <windows.h>
 
+#include "util/handles.h"
 #include "util/kv_api.h"
 
-// Folder of the running executable, ending with a backslash. room: characters at path.
-KV_API void GetCurPath(LPWSTR path, int room = MAX_PATH + 1);
+// Output texts go to caller buffers without a size argument, each of the room stated beside it.
+
+// Folder of the running executable, ending with a backslash. path: 260 characters.
+KV_API void GetCurPath(LPWSTR path);
 // Folder of the loaded module named module, or of the executable when no such module is loaded.
-KV_API void GetCurPathEx(LPCWSTR module, LPWSTR path, int room = MAX_PATH + 1);
+// path: 260 characters.
+KV_API void GetCurPathEx(LPCWSTR module, LPWSTR path);
 
 // Reads up to *length bytes of the file into buffer; *length receives the bytes read.
 KV_API int KvReadFile(LPCWSTR path, LPVOID buffer, DWORD* length);
@@ -17,15 +21,24 @@ KV_API int isDir(LPCWSTR path);
 KV_API long long FileSize(LPCWSTR path);
 // Local creation, last-write and last-access times; each out argument may be null.
 KV_API int FileTime(LPCWSTR path, SYSTEMTIME* creation, SYSTEMTIME* last_write, SYSTEMTIME* last_access);
-// File version "a.b.c.d" from the version resource. room: characters at version.
-KV_API int GetFileVer(LPCWSTR path, LPWSTR version, int room = 64);
+// File version "a.b.c.d" from the version resource: at most 24 characters with the terminator.
+KV_API int GetFileVer(LPCWSTR path, LPWSTR version);
 // 1 when a is newer, -1 when b is newer, 0 when equal, -2 when either is empty.
 KV_API int CompVersion(LPCWSTR a, LPCWSTR b);
-// room: characters at text.
-KV_API void IntToStrSize(long long size, LPWSTR text, int room = 32);
+// Size as text ("1.00 KB", "1024 B"): at most 17 characters with the terminator.
+KV_API void IntToStrSize(long long size, LPWSTR text);
+// Size from text such as "3 GB"; a size beyond the 64-bit range gives the range's end.
 KV_API long long StrToIntSize(LPCWSTR text);
 KV_API unsigned long long GetPathUseSpace(LPCWSTR path);
 // Whether an uninstall entry's display name begins with prefix; GetSoftVer also gives its
-// display version. room: characters at version.
+// display version, at most 50 characters with the terminator.
 KV_API int CheckInstalled(LPCWSTR prefix);
-KV_API int GetSoftVer(LPCWSTR prefix, LPWSTR version, int room = 50);
+KV_API int GetSoftVer(LPCWSTR prefix, LPWSTR version);
+
+namespace kv {
+// Whether the open file and the file named path are one file, however either is spelled (other
+// case, short names, "..", a second link): both name the same file of the same volume.
+bool IsSameFile(HANDLE open, LPCWSTR path);
+// Closes a file written through the C runtime; false when its last bytes could not be written.
+bool CloseWritten(UniqueStdioFile& file);
+}  // namespace kv

@@ -65,6 +65,7 @@ inline void CloseStdioFile(FILE* f) { std::fclose(f); }
 inline void CloseIcon(HICON h) { ::DestroyIcon(h); }
 inline void CloseCertStore(HCERTSTORE h) { ::CertCloseStore(h, 0); }
 inline void CloseService(SC_HANDLE h) { ::CloseServiceHandle(h); }
+inline void DiscardResourceUpdate(HANDLE h) { ::EndUpdateResourceW(h, TRUE); }
 
 using UniqueHandleKernel = UniqueHandle<NullTraits<HANDLE, ::CloseHandle>>;  // threads, events,
                                                                                // mappings, processes
@@ -83,6 +84,8 @@ using UniqueCertContext = UniqueHandle<NullTraits<PCCERT_CONTEXT, ::CertFreeCert
 using UniqueCoTaskMem = UniqueHandle<NullTraits<void*, ::CoTaskMemFree>>;  // shell PIDLs and the like
 using UniqueLocal = UniqueHandle<NullTraits<HLOCAL, ::LocalFree>>;  // security descriptors and the like
 using UniqueService = UniqueHandle<NullTraits<SC_HANDLE, CloseService>>;  // service manager, services
+// A resource update that is discarded unless committed: EndUpdateResourceW(release(), FALSE).
+using UniqueResourceUpdate = UniqueHandle<NullTraits<HANDLE, DiscardResourceUpdate>>;
 template <typename T>
 using UniqueGdi = UniqueHandle<NullTraits<T, CloseGdiObject>>;
 using UniqueBitmap = UniqueGdi<HBITMAP>;

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <string>
 
+#include "util/caller_text.h"
 #include "util/files.h"
 #include "util/handles.h"
 
@@ -49,12 +50,6 @@ bool IsPlainByte(unsigned char c) {
     default:
       return false;
   }
-}
-
-void CopyCut(LPWSTR out, int room, const wchar_t* text) {
-  if (!out || room <= 0) return;
-  std::wcsncpy(out, text, static_cast<size_t>(room) - 1);
-  out[room - 1] = L'\0';
 }
 
 void SetString(HKEY key, LPCWSTR name, const std::wstring& text) {
@@ -105,8 +100,8 @@ void StartProgram(const std::wstring& file, LPCWSTR parameters, int wait, int sh
 
 }  // namespace
 
-void CreateUID(LPWSTR out, int persist, int room) {
-  if (!out || room <= 0) return;
+void CreateUID(LPWSTR out, int persist) {
+  if (!out) return;
   std::srand(::GetTickCount());
   const int first = std::rand();
   const int second = std::rand();
@@ -131,10 +126,10 @@ void CreateUID(LPWSTR out, int persist, int room) {
       if (key) SetString(key.get(), kUidValue, uid);
     }
   }
-  CopyCut(out, room, uid);
+  kv::CopyToCaller(uid, out, kUidRoom);
 }
 
-int URLEncode(LPWSTR text, int room) {
+int URLEncode(LPWSTR text) {
   if (!text) return 0;
   if (text[0] == L'\0') return 1;
   const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -156,8 +151,7 @@ int URLEncode(LPWSTR text, int room) {
       encoded += kHex[c & 0x0F];
     }
   }
-  const size_t limit = static_cast<size_t>(room < kUrlEncodeLimit ? room : kUrlEncodeLimit);
-  if (room <= 0 || encoded.size() + 1 > limit) return 0;
+  if (encoded.size() + 1 > static_cast<size_t>(kUrlEncodeLimit)) return 0;
   std::wmemcpy(text, encoded.c_str(), encoded.size() + 1);
   return 1;
 }
@@ -185,8 +179,8 @@ void RegProtocol(LPCWSTR name, LPCWSTR program) {
   kv::UniqueKey root = CreateKey(HKEY_CLASSES_ROOT, protocol, KEY_READ | KEY_WRITE);
   if (!root) return;
   SetString(root.get(), nullptr, protocol + kProtocolSuffix);
-  wchar_t folder[MAX_PATH + 1] = {};
-  GetCurPath(folder, MAX_PATH + 1);
+  wchar_t folder[MAX_PATH] = {};
+  GetCurPath(folder);
   const std::wstring path = std::wstring(folder) + program;
   SetString(root.get(), kUrlProtocolValue, path);
 
@@ -195,7 +189,9 @@ void RegProtocol(LPCWSTR name, LPCWSTR program) {
   SetString(icon.get(), nullptr, path + kIconIndexSuffix);
   kv::UniqueKey command =
       CreateKey(HKEY_CLASSES_ROOT, protocol + kOpenCommandKey, KEY_READ | KEY_WRITE);
-  if (command) SetString(command.get(), nullptr, path + kArgumentSuffix);
+  // Unquoted, a path with a blank would start whatever program its first word names.
+  const bool blank = path.find_first_of(L" \t") != std::wstring::npos;
+  if (command) SetString(command.get(), nullptr, (blank ? L'"' + path + L'"' : path) + kArgumentSuffix);
 }
 
 void RegFileRelation(LPCWSTR extension, LPCWSTR program, LPCWSTR typeName, LPCWSTR icon,

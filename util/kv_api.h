@@ -9,3 +9,19 @@
 // context pointer; thread routines return an unsigned exit code.
 typedef void (*KvCallback)(void* param);
 typedef unsigned(__stdcall* KvThreadProc)(void* param);
+
+namespace kv {
+
+// The body of an exported function whose work may throw (memory that a huge input asks for and
+// cannot be had): gives the body's result, or failure instead of letting the exception cross into
+// a caller that may not even be C++.
+template <typename Result, typename Body>
+Result NoThrow(Result failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return failure;
+  }
+}
+
+}  // namespace kv

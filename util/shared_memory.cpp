@@ -1,9 +1,11 @@
 #include "util/shared_memory.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <optional>
 
+#include "util/caller_text.h"
 #include "util/handles.h"
 
 namespace {
@@ -78,19 +80,7 @@ int WriteShareMem(LPCWSTR name, LPCWSTR text, int index) {
 }
 
 int ReadShareMem(LPCWSTR name, LPWSTR text) {
-  if (!text) return 0;
-  std::optional<Block> block = OpenBlock(name);
-  if (!block) return 0;
-  const auto* src = reinterpret_cast<const wchar_t*>(block->bytes());
-  const SIZE_T limit = block->size / 2;  // units the block holds
-  if (limit == 0) return 0;
-  // A text that fills the block to its end without a terminator loses its last unit to one, so
-  // that the copy is no longer than the block.
-  SIZE_T n = 0;
-  while (n + 1 < limit && src[n]) ++n;
-  std::memcpy(text, src, n * 2);
-  text[n] = L'\0';
-  return 1;
+  return ReadShareMemN(name, text, static_cast<int>(kv::kPathRoom));
 }
 
 int WriteShareMem2(LPCWSTR name, const void* data, int length, int offset) {
@@ -109,11 +99,25 @@ int ReadShareMem2(LPCWSTR name, void* data, int length, int offset) {
   return 1;
 }
 
-namespace kv {
-
-SIZE_T ShareMemSize(LPCWSTR name) {
+int ReadShareMemN(LPCWSTR name, LPWSTR text, int room) {
+  if (!text || room < 1) return 0;
   std::optional<Block> block = OpenBlock(name);
-  return block ? block->size : 0;
+  if (!block) return 0;
+  // The copy ends at the text's terminator, the block's end or the caller's room, whichever comes
+  // first, and always leaves a terminator in the room.
+  const auto* src = reinterpret_cast<const wchar_t*>(block->bytes());
+  const SIZE_T units = block->size / 2;
+  if (units == 0) return 0;
+  const SIZE_T most = std::min<SIZE_T>(units, static_cast<SIZE_T>(room)) - 1;
+  SIZE_T n = 0;
+  while (n < most && src[n]) ++n;
+  std::memcpy(text, src, n * 2);
+  text[n] = L'\0';
+  return 1;
 }
 
-}  // namespace kv
+int GetShareMemSize(LPCWSTR name) {
+  std::optional<Block> block = OpenBlock(name);
+  if (!block) return 0;
+  return block->size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(block->size);
+}

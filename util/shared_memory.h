@@ -9,12 +9,13 @@
 KV_API HANDLE CreateShareMem(LPCWSTR name, int size);
 KV_API int isExistsShareMem(LPCWSTR name);
 KV_API int WriteShareMem(LPCWSTR name, LPCWSTR text, int index);
-// text: room for the block's text; the copy ends at the block's end at the latest.
+// The text at the block's start into text, a buffer of 260 characters: a longer text, whose length
+// another process chose, is cut to 259 characters and its terminator. Readers of longer texts take
+// GetShareMemSize and ReadShareMemN.
 KV_API int ReadShareMem(LPCWSTR name, LPWSTR text);
 KV_API int WriteShareMem2(LPCWSTR name, const void* data, int length, int offset);
 KV_API int ReadShareMem2(LPCWSTR name, void* data, int length, int offset);
-
-namespace kv {
-// Size in bytes the block named name was created with; 0 when there is no such block.
-SIZE_T ShareMemSize(LPCWSTR name);
-}  // namespace kv
+// ReadShareMem into a buffer of room characters, terminator included; 0 when room is below 1.
+KV_API int ReadShareMemN(LPCWSTR name, LPWSTR text, int room);
+// Size in bytes of the block named name, as the system gives it; 0 when there is no such block.
+KV_API int GetShareMemSize(LPCWSTR name);

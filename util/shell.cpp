@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 
+#include "util/caller_text.h"
 #include "util/files.h"
 #include "util/format.h"
 #include "util/handles.h"
@@ -28,20 +29,10 @@ constexpr CLSID kClsidInternetShortcut = {
 constexpr IID kIidUniformResourceLocatorW = {
     0xCABB0DA0, 0xDA57, 0x11CF, {0x99, 0x74, 0x00, 0x20, 0xAF, 0xD7, 0x97, 0x62}};
 
-bool CopyOut(const std::wstring& text, LPWSTR out, int room) {
-  if (!out || room <= 0) return false;
-  if (text.size() >= static_cast<size_t>(room)) {
-    out[0] = L'\0';
-    return false;
-  }
-  std::wmemcpy(out, text.c_str(), text.size() + 1);
-  return true;
-}
-
-int SpecialFolder(int csidl, LPWSTR path, int room) {
+int SpecialFolder(int csidl, LPWSTR path) {
   wchar_t found[MAX_PATH] = {};
   const BOOL ok = ::SHGetSpecialFolderPathW(nullptr, found, csidl, FALSE);
-  if (!CopyOut(found, path, room)) return 0;
+  if (!kv::CopyToCaller(found, path, kv::kPathRoom)) return 0;
   return ok;
 }
 
@@ -81,17 +72,16 @@ void WriteIconSize(HKEY key, int size) {
 
 }  // namespace
 
-int GetProgramFilePath(LPWSTR path, int room) { return SpecialFolder(CSIDL_PROGRAM_FILES, path, room); }
-int GetProgramsPath(LPWSTR path, int room) { return SpecialFolder(CSIDL_PROGRAMS, path, room); }
-int GetStartMenuPath(LPWSTR path, int room) { return SpecialFolder(CSIDL_STARTMENU, path, room); }
-int GetDesktopPath(LPWSTR path, int room) {
-  return SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, path, room);
-}
+int GetProgramFilePath(LPWSTR path) { return SpecialFolder(CSIDL_PROGRAM_FILES, path); }
+int GetProgramsPath(LPWSTR path) { return SpecialFolder(CSIDL_PROGRAMS, path); }
+int GetStartMenuPath(LPWSTR path) { return SpecialFolder(CSIDL_STARTMENU, path); }
+int GetDesktopPath(LPWSTR path) { return SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY, path); }
 
-int GetQuickLaunchPath(LPWSTR path, int pinned, int room) {
+int GetQuickLaunchPath(LPWSTR path, int pinned) {
   wchar_t appdata[MAX_PATH] = {};
   ::SHGetSpecialFolderPathW(nullptr, appdata, CSIDL_APPDATA, FALSE);
-  CopyOut(std::wstring(appdata) + (pinned ? kPinnedTail : kQuickLaunchTail), path, room);
+  kv::CopyToCaller(std::wstring(appdata) + (pinned ? kPinnedTail : kQuickLaunchTail), path,
+                   kv::kPathRoom);
   return 1;
 }
 
@@ -160,8 +150,8 @@ int CreateShortcut(LPCWSTR folder, LPCWSTR name, LPCWSTR target, LPCWSTR icon, W
     working.resize(last == std::wstring::npos ? 0 : last);
     shell.link->SetPath(target);
   } else {
-    wchar_t own_dir[MAX_PATH + 1] = {};
-    GetCurPath(own_dir, MAX_PATH + 1);
+    wchar_t own_dir[MAX_PATH] = {};
+    GetCurPath(own_dir);
     working = own_dir;
     shell.link->SetPath(ModulePath().c_str());
   }
@@ -179,27 +169,28 @@ int SetShortcutIcon(LPCWSTR link, LPCWSTR icon) {
   if (!link) return 0;
   LinkObjects shell;
   if (!shell) return 0;
-  shell.file->Load(link, kStorageReadWrite);
+  // Saving after a failed load would put a bare link in place of whatever file that was.
+  if (FAILED(shell.file->Load(link, kStorageReadWrite))) return 0;
   if (icon) shell.link->SetIconLocation(icon, 0);
   return SUCCEEDED(shell.file->Save(link, TRUE)) ? 1 : 0;
 }
 
-int GetShortcutIcon(LPCWSTR link, LPWSTR iconOut, int* indexOut, int room) {
-  if (!link || !iconOut || room <= 0) return 0;
+int GetShortcutIcon(LPCWSTR link, LPWSTR iconOut, int* indexOut) {
+  if (!link || !iconOut) return 0;
   LinkObjects shell;
   if (!shell) return 0;
   int index = 0;
   shell.file->Load(link, kStorageRead);
-  shell.link->GetIconLocation(iconOut, room, &index);
+  shell.link->GetIconLocation(iconOut, kv::kPathRoom, &index);
   if (iconOut[0] == L'\0') {
-    shell.link->GetPath(iconOut, room, nullptr, SLGP_RAWPATH);
+    shell.link->GetPath(iconOut, kv::kPathRoom, nullptr, SLGP_RAWPATH);
     index = 0;
   }
   if (indexOut) *indexOut = index;
   return 1;
 }
 
-long LnkToRealPath(LPCWSTR link, LPWSTR out, int room) {
+long LnkToRealPath(LPCWSTR link, LPWSTR out) {
   HRESULT hr = E_FAIL;
   kv::ComInit com;
   kv::ComPtr<IShellLinkW> shell;
@@ -211,8 +202,8 @@ long LnkToRealPath(LPCWSTR link, LPWSTR out, int room) {
   if (FAILED(hr)) return hr;
   hr = file->Load(link, kStorageRead);
   if (FAILED(hr)) return hr;
-  if (!out || room <= 0) return E_POINTER;
-  hr = shell->GetPath(out, room, nullptr, SLGP_RAWPATH);
+  if (!out) return E_POINTER;
+  hr = shell->GetPath(out, kv::kPathRoom, nullptr, SLGP_RAWPATH);
   return hr;
 }
 
@@ -229,8 +220,8 @@ int CreateUrlShortcut(LPCWSTR path, LPCWSTR url) {
   return 1;
 }
 
-int GetShortcutUrl(LPCWSTR path, LPWSTR out, int room) {
-  if (!path || !out || room <= 0) return 0;
+int GetShortcutUrl(LPCWSTR path, LPWSTR out) {
+  if (!path || !out) return 0;
   kv::ComPtr<IUniformResourceLocatorW> locator;
   if (FAILED(::CoCreateInstance(kClsidInternetShortcut, nullptr, CLSCTX_INPROC_SERVER,
                                 kIidUniformResourceLocatorW, locator.put_void())))
@@ -241,7 +232,7 @@ int GetShortcutUrl(LPCWSTR path, LPWSTR out, int room) {
   LPWSTR url = nullptr;
   if (FAILED(locator->GetURL(&url)) || !url) return 0;
   // The shell allocated the text with the task allocator: it goes back there.
-  const bool fits = CopyOut(url, out, room);
+  const bool fits = kv::CopyToCaller(url, out, kv::kPathRoom);
   ::CoTaskMemFree(url);
   return fits ? 1 : 0;
 }

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "tests/support/test_support.h"
-#include "util/files.h"
 #include "util/handles.h"
 
 namespace {
@@ -24,22 +23,6 @@ TEST(App, ConstructionFactsAndNameRoom) {
   EXPECT_STREQ(L"栎禾软件-卸载程序", named.m_szAppName);
   named.SetAppName(std::wstring(250, L'n').c_str());
   EXPECT_EQ(std::wstring(199, L'n'), named.m_szAppName) << "cut to its room";
-}
-
-TEST(App, CurPathEndsWithBackslashAndRespectsRoom) {
-  wchar_t dir[MAX_PATH + 1] = {}, other[MAX_PATH + 1] = {};
-  GetCurPath(dir, MAX_PATH + 1);
-  const std::wstring text = dir;
-  ASSERT_FALSE(text.empty());
-  EXPECT_EQ(L'\\', text.back());
-  wchar_t small[4] = {L'z', L'z', L'z', L'z'};
-  GetCurPath(small, 4);  // does not fit: left empty, nothing written past the room
-  EXPECT_EQ(L'\0', small[0]);
-  EXPECT_EQ(L'z', small[1]);
-  GetCurPathEx(L"kernel32.dll", other, MAX_PATH + 1);
-  EXPECT_NE(text, other);
-  GetCurPathEx(L"no_such_module.dll", other, MAX_PATH + 1);
-  EXPECT_EQ(text, other);
 }
 
 // Windows of a class of their own: count WM_APP and quit on the third; paint white.

@@ -3,8 +3,12 @@
 
 A list line is either a free function ("GetCurPath"), which must be exported under exactly that
 plain name, or a class member ("CKvThread::StartThread", "CKvThread::CKvThread" for the
-constructor), which must be exported as a C++ member of that class under any signature.
-Blank lines and lines starting with # are ignored.
+constructor), which must be exported as a C++ member of that class under any signature, or a
+decorated name ("_ZN7CKvSkin13GetThemesPathEPw"), which must be exported exactly so: the members
+whose parameter lists other programs bind. Blank lines and lines starting with # are ignored.
+
+The plain (undecorated) names of the export table and the names of prototypes.inc must be the
+same set: every exported free function has its parameter list written down there.
 """
 import pathlib
 import re
@@ -49,7 +53,9 @@ def main():
             if not entry or entry.startswith("#"):
                 continue
             wanted += 1
-            if "::" in entry:
+            if entry.startswith("_Z"):
+                ok = entry in names
+            elif "::" in entry:
                 cls, member = entry.split("::", 1)
                 prefix = mangled_prefix(cls, member)
                 ok = any(n.startswith(prefix) for n in names)
@@ -57,6 +63,14 @@ def main():
                 ok = entry in names
             if not ok:
                 missing.append(f"{listing.name}: {entry}")
+    prototypes = set(re.findall(r"^KV_PROTOTYPE\([^,]+,\s*(\w+),",
+                                (folder / "prototypes.inc").read_text(encoding="utf-8"), re.M))
+    plain = {n for n in names if not n.startswith("_Z")}
+    wanted += len(plain | prototypes)
+    for n in sorted(plain - prototypes):
+        missing.append(f"prototypes.inc: exported {n} has no prototype")
+    for n in sorted(prototypes - plain):
+        missing.append(f"prototypes.inc: {n} is not exported")
     for m in missing:
         print("not exported:", m)
     print(f"{wanted - len(missing)} passed, {len(missing)} failed")

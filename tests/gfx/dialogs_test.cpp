@@ -5,11 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cwchar>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -20,13 +17,6 @@ constexpr int kComboFileName = 0x47C;  // file name box of the open and save dia
 constexpr int kEditRed = 706;          // colour dialog's red box; green and blue follow
 constexpr wchar_t kTextFilter[] = L"Text files\0*.txt\0All files\0*.*\0";
 
-BOOL CALLBACK FindVisible(HWND wnd, LPARAM param) {
-  auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
-  if (::GetWindowThreadProcessId(wnd, nullptr) != found->first || !::IsWindowVisible(wnd)) return TRUE;
-  found->second = wnd;
-  return FALSE;
-}
-
 BOOL CALLBACK CollectTexts(HWND wnd, LPARAM param) {
   wchar_t text[256] = {};
   ::GetWindowTextW(wnd, text, 256);
@@ -34,38 +24,7 @@ BOOL CALLBACK CollectTexts(HWND wnd, LPARAM param) {
   return TRUE;
 }
 
-// The first visible top-level window of the thread.
-HWND DialogOf(DWORD thread) {
-  std::pair<DWORD, HWND> found{thread, nullptr};
-  ::EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&found));
-  return found.second;
-}
-
-// Runs show() on a thread of its own while act() works the dialog from this one. Returns whether
-// a dialog was found; act receives its window.
-bool Drive(const std::function<void()>& show, const std::function<void(HWND)>& act) {
-  std::atomic<DWORD> thread_id{0};
-  std::atomic<bool> done{false};
-  std::thread dialog_thread([&] {
-    thread_id = ::GetCurrentThreadId();
-    show();
-    done = true;
-  });
-  while (!thread_id) ::Sleep(1);
-  HWND dialog = nullptr;
-  for (const DWORD start = ::GetTickCount(); !dialog && ::GetTickCount() - start < 20000; ::Sleep(50))
-    dialog = DialogOf(thread_id);
-  if (dialog) {
-    ::Sleep(300);  // let the dialog finish setting itself up
-    act(dialog);
-  }
-  // Whatever happened, end the dialog (or a message box of its own) so the thread can be joined.
-  for (int i = 0; !done && i < 400; ++i, ::Sleep(50))
-    if (i > 20 && i % 10 == 0)
-      if (HWND still = DialogOf(thread_id)) ::PostMessageW(still, WM_COMMAND, IDCANCEL, 0);
-  dialog_thread.join();
-  return dialog != nullptr;
-}
+using kvtest::Drive;
 
 void Press(HWND dialog, int button) { ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0); }
 void PressCancel(HWND dialog) { Press(dialog, IDCANCEL); }

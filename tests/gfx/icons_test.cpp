@@ -47,9 +47,23 @@ TEST(FileIcons, ExtractsAtTheSizeAskedNullWithoutIcons) {
 }
 
 TEST(UrlIcons, LocalNameOfAnIconAddress) {
-  EXPECT_EQ(TempDir() + L"host_a_b.ico", kv::UrlIconLocalPath(L"HTTP://Host/A/b.ico"));
-  EXPECT_EQ(TempDir() + L"www.example.test_favicon.ico", kv::UrlIconLocalPath(L"https://www.Example.test/favicon.ico"));
-  EXPECT_EQ(TempDir() + L"a_b_c.ico", kv::UrlIconLocalPath(L"http://a/http://b/c.ico"));  // every occurrence goes
+  const std::wstring temp = TempDir();
+  const std::pair<std::wstring, std::wstring> rows[] = {
+      {L"HTTP://Host/A/b.ico", temp + L"host_a_b.ico"},
+      {L"https://www.Example.test/favicon.ico", temp + L"www.example.test_favicon.ico"},
+      {L"http://a/http://b/c.ico", temp + L"a_b_c.ico"},  // every occurrence goes
+      // The address comes from a downloaded file: nothing in it may lead out of the folder.
+      {L"http://h/..\\..\\Start Menu\\Programs\\Startup\\evil.exe", temp + L"h_.._.._start menu_programs_startup_evil.exe"},
+      {L"C:\\Windows\\x.ico", temp + L"c__windows_x.ico"},
+      {L"http://h/a.ico:stream", temp + L"h_a.ico_stream"},
+      {L"http://h/q?a=<b>|*\"", temp + L"h_q_a=_b____"},
+      {L"http://h/trailing. . ", temp + L"h_trailing"},  // as Win32 would name it
+      // No plain file name at all: the folder itself, its parent, devices, or a path too long.
+      {L"..", L""}, {L"http://...", L""}, {L"https://", L""}, {L"http://con", L""}, {L"http://NUL.ico", L""},
+      {L"http://com1.x.ico", L""}, {L"http://" + std::wstring(300, L'a'), L""},
+  };
+  for (const auto& [location, local] : rows)
+    EXPECT_EQ(local, kv::UrlIconLocalPath(location)) << kvtest::Utf8(location);
   // A fresh address has no site icon on record: no path and no icon.
   wchar_t out[MAX_PATH] = L"untouched";
   EXPECT_EQ(0, GetUrlCacheIconPath(L"http://kvtest.invalid/never/visited", out));

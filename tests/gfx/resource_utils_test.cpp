@@ -63,18 +63,19 @@ TEST(ResourceRead, SizeStreamBufferAndFileMatchThePictureMissingGiveNothing) {
   stream->Stat(&stat, STATFLAG_NONAME);
   EXPECT_EQ(file.size(), stat.cbSize.QuadPart);
   EXPECT_EQ(std::string(file.begin(), file.end()), kvtest::ReadRest(stream.get()));
-  Bytes buffer(file.size(), 0xAB), small(16, 0xAB);
-  EXPECT_EQ(1, KvResGetBuff(60026, L"IMG", buffer.data(), static_cast<int>(buffer.size())));
-  EXPECT_EQ(file, buffer);
-  EXPECT_EQ(0, KvResGetBuff(60026, L"IMG", small.data(), 16));  // too small: untouched
-  EXPECT_EQ(Bytes(16, 0xAB), small);
-  const std::wstring saved = kvtest::FreshDir(L"gfx_res_save") + L"strip.png";
+  Bytes buffer(file.size() + 8, 0xAB);  // KvResSize bytes, and a guard behind them
+  EXPECT_EQ(1, KvResGetBuff(60026, L"IMG", buffer.data()));
+  EXPECT_EQ(file, Bytes(buffer.begin(), buffer.end() - 8));
+  EXPECT_EQ(Bytes(8, 0xAB), Bytes(buffer.end() - 8, buffer.end()));
+  const std::wstring dir = kvtest::FreshDir(L"gfx_res_save"), saved = dir + L"strip.png";
   EXPECT_EQ(1, KvResSave(60026, L"IMG", saved.c_str()));
   EXPECT_EQ(file, ReadBytes(saved));
   EXPECT_EQ(6 + 14 * 4, KvResSize(107, RT_GROUP_ICON));  // a predefined type by number
-  // Missing resources give nothing.
-  EXPECT_EQ(std::tuple(0, 0, 0, 0), std::tuple(KvResSize(4242, L"IMG"), KvResSize(60026, L"NOPE"),
-                                               KvResGetBuff(4242, L"IMG", small.data(), 16), KvResSave(4242, L"IMG", (saved + L"2").c_str())));
+  // Missing resources give nothing; nor does a save whose file cannot be made.
+  EXPECT_EQ(std::tuple(0, 0, 0, 0, 0),
+            std::tuple(KvResSize(4242, L"IMG"), KvResSize(60026, L"NOPE"), KvResGetBuff(4242, L"IMG", buffer.data()),
+                       KvResSave(4242, L"IMG", (saved + L"2").c_str()),
+                       KvResSave(60026, L"IMG", (dir + L"no\\such\\strip.png").c_str())));
   EXPECT_EQ(nullptr, KvResGetStream(4242, L"IMG"));
   EXPECT_FALSE(kvtest::Exists(saved + L"2"));
 }
@@ -87,6 +88,9 @@ TEST(ResourceEdit, UpdateWritesNeutralResourcesOrFailsLeavingTheFile) {
   EXPECT_EQ(0, KvResUpdate2((target.dir + L"absent.exe").c_str(), 1, L"KVDATA", data, 4));
   const Bytes before = ReadBytes(target.exe);
   EXPECT_EQ(0, KvResUpdate(target.exe.c_str(), 1, L"KVDATA", (target.dir + L"absent.bin").c_str()));
+  // A source of nearly 2 GB does not fit this process's memory: a failure, not an exception.
+  ASSERT_TRUE(kvtest::SparseFile(target.dir + L"huge.bin", 0x7FFFFFF0));
+  EXPECT_EQ(0, KvResUpdate(target.exe.c_str(), 1, L"KVDATA", (target.dir + L"huge.bin").c_str()));
   EXPECT_EQ(before, ReadBytes(target.exe));  // untouched
 
   EXPECT_NE(0, KvResUpdate2(target.exe.c_str(), 7, L"KVDATA", data, sizeof(data)));
@@ -161,13 +165,12 @@ TEST(ResourceEdit, ReplaceExeIcoFailures) {
   EXPECT_EQ(0, ReplaceExeIco(target.exe.c_str(), (target.dir + L"absent.ico").c_str(), 107));
   WriteBytes(target.dir + L"short.ico", Bytes{0, 0, 1, 0, 5, 0, 1, 2, 3});  // 5 entries announced, none there
   EXPECT_EQ(0, ReplaceExeIco(target.exe.c_str(), (target.dir + L"short.ico").c_str(), 107));
-  // The last image lies past the file's end: the call fails, what came before is committed.
+  // The last image lies past the file's end: the call fails and nothing is committed, neither the
+  // group (which would name a missing icon) nor the icons before it.
+  const Bytes before = ReadBytes(target.exe);
   WriteBytes(target.dir + L"bad.ico", MakeIco(3, true));
   EXPECT_EQ(0, ReplaceExeIco(target.exe.c_str(), (target.dir + L"bad.ico").c_str(), 108));
-  ASSERT_NE(nullptr, target.Load());
-  EXPECT_EQ(48u, target.Resource(RT_GROUP_ICON, 108, kChinese).size());
-  EXPECT_EQ(Bytes(20, 'b'), target.Resource(RT_ICON, 1, kChinese));
-  EXPECT_TRUE(target.Resource(RT_ICON, 2, kChinese).empty());
+  EXPECT_EQ(before, ReadBytes(target.exe));
 }
 
 CKvImage& Img() { return *GetKvImage(); }
@@ -207,14 +210,24 @@ TEST(ImageFiles, ZoomAndSavePicWriteTheAskedSizeAndType) {
   EXPECT_TRUE(Img().SavePic(src2.c_str(), (dir + L"out.bmp").c_str(), L"bmp"));
   ExpectSize(dir + L"out.bmp", 200, 100);
   EXPECT_TRUE(StartsWith(ReadBytes(dir + L"out.bmp"), {'B', 'M'}));
-  // Nothing to do, no source or no encoder: true, and no file written or changed.
+  // Nothing to do, no source, no encoder or no file that can be made: false, and no file written
+  // or changed.
   const Bytes before = ReadBytes(src2);
-  EXPECT_TRUE(Img().Zoom(src2.c_str(), 0, 0, 0, nullptr, L"png"));
+  EXPECT_FALSE(Img().Zoom(src2.c_str(), 0, 0, 0, nullptr, L"png"));
   EXPECT_EQ(before, ReadBytes(src2));
-  EXPECT_TRUE(Img().Zoom((dir + L"absent.png").c_str(), 50, 0, 0, nullptr, L"png"));
-  EXPECT_TRUE(Img().Zoom(src2.c_str(), 50, 0, 0, (dir + L"x.out").c_str(), L"nosuch"));
-  EXPECT_TRUE(Img().SavePic((dir + L"absent.png").c_str(), (dir + L"none.bmp").c_str(), L"bmp"));
+  EXPECT_FALSE(Img().Zoom((dir + L"absent.png").c_str(), 50, 0, 0, nullptr, L"png"));
+  EXPECT_FALSE(Img().Zoom(src2.c_str(), 50, 0, 0, (dir + L"x.out").c_str(), L"nosuch"));
+  EXPECT_FALSE(Img().Zoom(src2.c_str(), 50, 0, 0, (dir + L"no\\such\\z.png").c_str(), L"png"));
+  EXPECT_FALSE(Img().SavePic((dir + L"absent.png").c_str(), (dir + L"none.bmp").c_str(), L"bmp"));
+  EXPECT_FALSE(Img().SavePic(src2.c_str(), (dir + L"none.bmp").c_str(), L"nosuch"));
+  EXPECT_FALSE(Img().SavePic(src2.c_str(), (dir + L"no\\such\\s.bmp").c_str(), L"bmp"));
   for (const wchar_t* name : {L"absent.png", L"x.out", L"none.bmp"}) EXPECT_FALSE(kvtest::Exists(dir + name));
+  // Files that can be opened but not written: failures too.
+  const std::wstring full = kvtest::FullDevice();
+  if (full.empty()) GTEST_SKIP() << "no device whose writes fail for want of room";
+  EXPECT_FALSE(Img().SavePic(src2.c_str(), full.c_str(), L"bmp"));
+  EXPECT_FALSE(Img().Zoom(src2.c_str(), 50, 0, 0, full.c_str(), L"png"));
+  EXPECT_EQ(0, KvResSave(60026, L"IMG", full.c_str()));
 }
 
 TEST(ImageFiles, SavePicOfARectangleAndBitmapIntoAStream) {
@@ -235,7 +248,12 @@ TEST(ImageFiles, SavePicOfARectangleAndBitmapIntoAStream) {
   kv::ComPtr<IStream> stream;  // written after what the stream already holds, left after it
   ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
   stream->Write("xyz", 3, nullptr);
-  EXPECT_TRUE(Img().BmToStream(static_cast<HBITMAP>(GetCurrentObject(dib.dc(), OBJ_BITMAP)), stream.get(), L"png"));
+  const auto bitmap = static_cast<HBITMAP>(GetCurrentObject(dib.dc(), OBJ_BITMAP));
+  // No encoder or an empty rectangle: nothing is written, and the answer says so.
+  EXPECT_FALSE(Img().BmToStream(bitmap, stream.get(), L"nosuch"));
+  EXPECT_FALSE(Img().SavePic(dib.dc(), area, path.c_str(), L"nosuch"));
+  EXPECT_FALSE(Img().SavePic(dib.dc(), RECT{40, 30, 40, 60}, (path + L"2").c_str(), L"png"));
+  EXPECT_TRUE(Img().BmToStream(bitmap, stream.get(), L"png"));
   LARGE_INTEGER at = {};
   ULARGE_INTEGER end = {};
   stream->Seek(at, STREAM_SEEK_CUR, &end);
@@ -249,6 +267,7 @@ TEST(ImageFiles, SavePicOfARectangleAndBitmapIntoAStream) {
 
 TEST(ImageFiles, ScreenAndWindowCaptures) {
   const std::wstring dir = kvtest::FreshDir(L"gfx_capture");
+  EXPECT_FALSE(Img().SaveScreen((dir + L"none.bmp").c_str(), L"nosuch"));
   EXPECT_TRUE(Img().SaveScreen((dir + L"screen.bmp").c_str(), L"bmp"));
   if (!kvtest::Exists(dir + L"screen.bmp")) {
     printf("SKIPPED: no display to capture\n");
@@ -259,6 +278,7 @@ TEST(ImageFiles, ScreenAndWindowCaptures) {
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(nullptr, window);
   EXPECT_TRUE(Img().SavePic(window, (dir + L"window.png").c_str(), L"png"));
+  EXPECT_FALSE(Img().SavePic(window, (dir + L"none.png").c_str(), L"nosuch"));
   ExpectSize(dir + L"window.png", 90, 40);
   DestroyWindow(window);
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <string>
@@ -84,6 +85,17 @@ TEST_F(SkinTest, MakeSkinFailures) {
   EXPECT_FALSE(skin.MakeSkin((out_ + L"absent\\").c_str(), (out_ + L"p.kvs").c_str()));
   EXPECT_TRUE(kvtest::Exists(out_ + L"p.kvs"));  // created, then left empty
   EXPECT_TRUE(kvtest::ReadBytes(out_ + L"p.kvs").empty());
+  // A file of 3 GB cannot be held in this process's memory, nor one of 4 GB in a record: failures,
+  // not exceptions.
+  for (const long long size : {3LL << 30, 4LL << 30}) {
+    const std::wstring big = kvtest::FreshDir(L"gfx_skin_big");
+    kvtest::WriteText(big + L"small.png", "fits");
+    ASSERT_TRUE(kvtest::SparseFile(big + L"huge.bin", size));
+    EXPECT_FALSE(skin.MakeSkin(big.c_str(), (out_ + L"big.kvs").c_str())) << size;
+  }
+  // Nothing could be written: the package is no success either.
+  if (kvtest::FullDevice().empty()) GTEST_SKIP() << "no device whose writes fail for want of room";
+  EXPECT_FALSE(skin.MakeSkin(source_.c_str(), kvtest::FullDevice().c_str()));
 }
 
 TEST_F(SkinTest, ModesAndPaths) {
@@ -91,11 +103,14 @@ TEST_F(SkinTest, ModesAndPaths) {
   std::vector<int> modes = {skin.GetResType()};
   skin.SetThemesName(L"blue");
   modes.push_back(skin.GetResType());
-  wchar_t themes[MAX_PATH] = {}, small[8] = {};
+  wchar_t themes[MAX_PATH + 8];
+  std::fill(std::begin(themes), std::end(themes), L'z');
   skin.GetThemesPath(themes);
-  skin.GetThemesPath(small, 8);
   EXPECT_EQ(kvtest::BinDir() + L"Themes\\blue\\", std::wstring(themes));
-  EXPECT_EQ(7u, std::wcslen(small));  // cut to the room
+  skin.SetThemesName(std::wstring(300, L't').c_str());
+  skin.GetThemesPath(themes);
+  EXPECT_EQ(MAX_PATH - 1u, std::wcslen(themes)) << "cut to the callers' 260 characters";
+  EXPECT_EQ(std::wstring(8, L'z'), std::wstring(themes + MAX_PATH, 8));
   skin.SetSkinName(L"kvtest_skin");
   modes.push_back(skin.GetResType());
   skin.SetResType(0);

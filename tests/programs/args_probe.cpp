@@ -9,8 +9,8 @@
 
 int wmain() {
   ::Sleep(500);
-  wchar_t dir[MAX_PATH + 1] = {};
-  GetCurPath(dir, MAX_PATH + 1);
+  wchar_t dir[MAX_PATH] = {};
+  GetCurPath(dir);
   const wchar_t* line = ::GetCommandLineW();
   const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr);
   std::string text(static_cast<size_t>(bytes > 0 ? bytes : 1), '\0');

@@ -39,7 +39,7 @@ std::string Hex(const std::string& bytes) {
 std::string Md5(const std::string& text, const std::string* key) {
   std::string buffer = text;
   buffer.resize(text.size() + kMd5HexRoom, '\0');
-  if (!MD5Go(buffer.data(), key ? key->c_str() : nullptr, static_cast<int>(buffer.size()))) return "failed";
+  if (!MD5Go(buffer.data(), key ? key->c_str() : nullptr)) return "failed";
   return buffer.c_str();
 }
 
@@ -67,9 +67,9 @@ int wmain() {
       const int n = static_cast<int>(plain.size());
       std::string buffer = plain;
       buffer.resize(2 * plain.size() + 1, '\0');
-      KvEncode(key.data(), buffer.data(), n, 1, static_cast<int>(buffer.size()));
+      KvEncode(key.data(), buffer.data(), n, 1);
       const std::string cipher = buffer.c_str();
-      KvEncode(key.data(), buffer.data(), 2 * n, 0, static_cast<int>(buffer.size()));
+      KvEncode(key.data(), buffer.data(), 2 * n, 0);
       std::cout << (cipher.empty() ? "-" : cipher) << " " << Hex(buffer.substr(0, plain.size())) << "\n";
     } else {
       std::cout << "unknown request\n";

@@ -227,8 +227,7 @@ int HashCommand(const Args&) {
       const std::string key = FromHex(b);
       std::string buffer = FromHex(a);
       buffer.resize(buffer.size() + kMd5HexRoom, '\0');
-      const bool ok = MD5Go(buffer.data(), op == "hmac" ? key.c_str() : nullptr,
-                            static_cast<int>(buffer.size()));
+      const bool ok = MD5Go(buffer.data(), op == "hmac" ? key.c_str() : nullptr);
       std::cout << (ok ? buffer.c_str() : "failed") << "\n";
     } else if (op == "des") {
       const std::string key = FromHex(a);
@@ -240,9 +239,9 @@ int HashCommand(const Args&) {
       const int n = static_cast<int>(plain.size());
       std::string buffer = plain;
       buffer.resize(2 * plain.size() + 1, '\0');
-      KvEncode(key.data(), buffer.data(), n, 1, static_cast<int>(buffer.size()));
+      KvEncode(key.data(), buffer.data(), n, 1);
       const std::string cipher = buffer.c_str();
-      KvEncode(key.data(), buffer.data(), 2 * n, 0, static_cast<int>(buffer.size()));
+      KvEncode(key.data(), buffer.data(), 2 * n, 0);
       std::cout << (cipher.empty() ? "-" : cipher) << " " << Hex(buffer.substr(0, plain.size())) << "\n";
     } else {
       std::cout << "unknown request\n";

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -35,6 +36,7 @@ struct Got {
   int result = -1;
   int infolen = -1;   // GET only: Post leaves it alone
   std::string whole;  // the caller's buffer
+  long long grown = -1;  // through kvnet_probe: bytes its peak working set grew by in the request
   // "result|infolen|text" for a GET, "result|text" for a POST.
   std::string str() const {
     return std::to_string(result) + "|" + (infolen >= 0 ? std::to_string(infolen) + "|" : "") + whole.c_str();
@@ -104,6 +106,20 @@ TEST_F(HttpClient, GetAndPostSendTheirHeadersAndBodies) {
             got[1].method + " " + got[1].target + "|" + got[1].Header("Content-Type") + "|" + got[1].body);
   EXPECT_EQ("POST /other|x=1", got[2].method + " " + got[2].target + "|" + got[2].body) << "Post skips any scheme://";
   for (const HttpRequest& r : got) ExpectCommonHeaders(r, kAddress);
+}
+
+// Nothing of a request stays in the user's browser cache: the reports' addresses carry the
+// user's identifier and the product's name.
+TEST_F(HttpClient, AnswersStayOutOfTheBrowserCache) {
+  server_->SetAnswer(Answer("cacheable answer"));
+  const std::string path = "/report.asp?type=uninstall&value=Kv%20Cache&uuid=KV" + std::to_string(::GetTickCount());
+  const std::wstring url = Wide("http://127.0.5.5" + path);
+  EXPECT_EQ(1, Fetch(false, path).result);
+  EXPECT_EQ(1, Fetch(true, path).result);
+  EXPECT_NE(0, isConnected(url.c_str()));
+  DWORD size = 0;
+  EXPECT_FALSE(::GetUrlCacheEntryInfoW(url.c_str(), nullptr, &size));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), ::GetLastError()) << "the answer was cached";
 }
 
 TEST_F(HttpClient, ProbeSendsABareLowerCasedGet) {
@@ -231,6 +247,9 @@ Got RunProbe(const std::wstring& dir, const std::wstring& args) {
     if (line.rfind("result ", 0) == 0) r.result = std::stoi(line.substr(7));
     if (line.rfind("infolen ", 0) == 0) r.infolen = std::stoi(line.substr(8));
     if (line.rfind("body ", 0) == 0) r.whole = kvtest::FromHex(line.substr(5));
+    unsigned long before = 0, after = 0;
+    if (std::sscanf(line.c_str(), "memory %lu %lu", &before, &after) == 2)
+      r.grown = static_cast<long long>(after) - static_cast<long long>(before);
   }
   if (args.rfind(L"post", 0) == 0) r.infolen = -1;  // Post leaves it alone
   return r;
@@ -291,6 +310,22 @@ TEST_F(HttpClient, WithoutZlibGzipStaysRaw) {
       << "Post empties what it cannot decode";
   EXPECT_EQ(std::string("1|53|") + kvtest::kHelloGzipText,
             RunProbe(ProbeFolder(L"net_withzlib", true), L"get http://127.0.5.5/gz 256").str());
+}
+
+// A small answer that inflates to 64 MB: inflation stops at what the caller's buffer keeps,
+// rather than growing the whole body in memory first.
+TEST_F(HttpClient, InflationStopsAtTheBuffer) {
+  const std::wstring dir = kvtest::FreshDir(L"net_bomb");
+  ASSERT_TRUE(kvtest::SparseFile(dir + L"zeros.bin", 64 << 20));
+  ASSERT_EQ(S_OK, CKvZlib::Instance().EncodeFile((dir + L"zeros.bin").c_str(), (dir + L"zeros.z").c_str(), 9));
+  const std::string bomb = kvtest::ReadBytes(dir + L"zeros.z");
+  ASSERT_LT(bomb.size(), 131071u) << "the whole answer fits the buffer";
+  server_->SetAnswer(Answer(bomb, "gzip"));
+  const Got r = RunProbe(ProbeFolder(L"net_bomb_probe", true), L"get http://127.0.5.5/bomb 131072");
+  EXPECT_EQ("1|131071", std::to_string(r.result) + "|" + std::to_string(r.infolen));
+  EXPECT_EQ(std::string(131072, '\0'), r.whole);
+  ASSERT_GE(r.grown, 0) << "no memory line";
+  EXPECT_LT(r.grown, 16LL << 20) << "bytes the peak working set grew by during the request";
 }
 
 // A connection reset in the middle of the body makes the read fail: result 0, what was read so

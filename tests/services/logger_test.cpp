@@ -182,7 +182,7 @@ TEST(LogBlock, NothingIsWrittenPastTheEnd) {
   constexpr int kBytes = 200;  // far less than a page
   CKvLog log;
   log.SetMemName(name.c_str(), kBytes);
-  const SIZE_T reported = kv::ShareMemSize(name.c_str());
+  const SIZE_T reported = static_cast<SIZE_T>(GetShareMemSize(name.c_str()));
   if (reported != kBytes) {  // the logger holds lines to the size it asked for all the same
     std::printf("SKIPPED: the system reports the block as %u bytes, rounded up to whole pages\n",
                 static_cast<unsigned>(reported));

@@ -2,14 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <string>
 
 namespace {
 
-constexpr int kRoom = 64;
+constexpr int kRoom = 512;
 
 // Runs a query into a dirty buffer (so one that forgets to empty it is caught): "result|text".
+// The buffer holds every text the tests look for; the queries take no size.
 template <typename Query>
 std::wstring Ask(Query query) {
   wchar_t out[kRoom];
@@ -18,23 +20,24 @@ std::wstring Ask(Query query) {
   return std::to_wstring(result) + L"|" + std::wstring(out, wcsnlen(out, kRoom));
 }
 std::wstring Value(CKvXml& d, LPCWSTR name) {
-  return Ask([&](LPWSTR out) { return d.GetXmlNodeValue(name, out, kRoom); });
+  return Ask([&](LPWSTR out) { return d.GetXmlNodeValue(name, out); });
 }
+// The by-index form, called as its callers write it: name, output, index.
 std::wstring ValueAt(CKvXml& d, LPCWSTR name, int index) {
-  return Ask([&](LPWSTR out) { return d.GetXmlNodeValue(name, out, index, kRoom); });
+  return Ask([&](LPWSTR out) { return d.GetXmlNodeValue(name, out, index); });
 }
 // Walks from *at: "result|text@position after".
 std::wstring Walk(CKvXml& d, LPCWSTR name, int* at) {
-  const std::wstring got = Ask([&](LPWSTR out) { return d.GetXmlNodeValue(name, out, at, kRoom); });
+  const std::wstring got = Ask([&](LPWSTR out) { return d.GetXmlNodeValue(name, out, at); });
   return got + L"@" + std::to_wstring(*at);
 }
 std::wstring Node(CKvXml& d, int* at) {
-  const std::wstring got = Ask([&](LPWSTR out) { return d.GetXmlNode(out, at, kRoom); });
+  const std::wstring got = Ask([&](LPWSTR out) { return d.GetXmlNode(out, at); });
   return got + L"@" + std::to_wstring(*at);
 }
 std::wstring Attr(LPCWSTR node, LPCWSTR attr) {
   CKvXml doc;
-  return Ask([&](LPWSTR out) { return doc.GetNodeAttr(node, attr, out, kRoom); });
+  return Ask([&](LPWSTR out) { return doc.GetNodeAttr(node, attr, out); });
 }
 
 CKvXml Doc(const wchar_t* xml) {
@@ -78,23 +81,17 @@ TEST(XmlValues, TagMatching) {
   EXPECT_EQ(L"1| 1|栎禾软件", Value(empty, L"e") + L" " + Value(wide, L"名称"));
 }
 
-TEST(XmlValues, OutputThatDoesNotFitIsRefusedWhole) {
-  CKvXml doc = Doc(L"<x>skip</x><v>abcdef</v>");
-  wchar_t small[7];
-  std::wmemset(small, L'#', 7);
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", small, 6));
-  EXPECT_EQ(L'\0', small[0]);
-  EXPECT_EQ(L'#', small[6]);  // nothing written past the room given
-  EXPECT_EQ(1, doc.GetXmlNodeValue(L"v", small, 7));
-  EXPECT_EQ(std::wstring(L"abcdef"), small);
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", small, 0, 6));
-  // The walk stays on the element, so a retry with more room finds it.
+TEST(XmlValues, LongTextsComeWholeWithTheirTerminatorOnly) {
+  const std::wstring text(300, L'v');
+  CKvXml doc = Doc((L"<x>skip</x><v>" + text + L"</v>").c_str());
+  std::wstring out(text.size() + 8, L'#');  // the text, its terminator and a guard
+  EXPECT_EQ(1, doc.GetXmlNodeValue(L"v", out.data()));
+  EXPECT_EQ(text + L'\0' + std::wstring(7, L'#'), out);
+  std::fill(out.begin(), out.end(), L'#');
   int at = 0;
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", small, &at, 6));
-  EXPECT_EQ(11, at);
-  EXPECT_EQ(1, doc.GetXmlNodeValue(L"v", small, &at, 7));
-  EXPECT_EQ(std::wstring(L"abcdef"), small);
-  EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", nullptr, &at, 0));
+  EXPECT_EQ(1, doc.GetXmlNodeValue(L"v", out.data(), &at));
+  EXPECT_EQ(text + L'\0' + std::wstring(7, L'#'), out);
+  EXPECT_EQ(0, doc.GetXmlNodeValue(L"v", nullptr, 0));
 }
 
 TEST(XmlNodes, ElementsEndAtTheFirstCloseOrSelfClosingTag) {
@@ -115,10 +112,10 @@ TEST(XmlNodes, ListOfRecordsWithAttributes) {
   CKvXml doc = Doc(L"<list><item id=\"1\" uid=\"9\">one</item><item id=\"2\"/></list>");
   int at = 6;
   wchar_t node[kRoom];
-  ASSERT_EQ(1, doc.GetXmlNode(node, &at, kRoom));
+  ASSERT_EQ(1, doc.GetXmlNode(node, &at));
   EXPECT_EQ(std::wstring(L"<item id=\"1\" uid=\"9\">one</item>"), node);
   EXPECT_EQ(L"1|1 1|one", Attr(node, L"id") + L" " + Attr(node, L""));
-  ASSERT_EQ(1, doc.GetXmlNode(node, &at, kRoom));
+  ASSERT_EQ(1, doc.GetXmlNode(node, &at));
   EXPECT_EQ(std::wstring(L"<item id=\"2\"/>"), node);
   EXPECT_EQ(L"1|2", Attr(node, L"id"));
   EXPECT_EQ(L"0|", Attr(node, nullptr));  // no "<" after the first ">": no inner text
@@ -144,10 +141,13 @@ TEST(XmlReader, CopiesAreIndependentAndFreeFunctionsUseTheSingleReader) {
   EXPECT_EQ(1, first.Parse(nullptr));  // Parse replaces; a null document is empty
   EXPECT_EQ(0, first.GetXmlNodeCount(L"a"));
 
-  ASSERT_EQ(1, Parse(L"<k>v1</k><k>v2</k><k>v3</k>"));
+  const std::wstring long_value(400, L'w');  // longer than a path: the caller gives the room
+  ASSERT_EQ(1, Parse((L"<k>v1</k><k>v2</k><k>v3</k><w>" + long_value + L"</w>").c_str()));
   EXPECT_EQ(3, GetXmlNodeCount(L"k"));
   EXPECT_EQ(3, CKvXml::Instance().GetXmlNodeCount(L"k"));
-  wchar_t out[MAX_PATH];
+  wchar_t out[kRoom];
+  EXPECT_EQ(1, GetXmlNodeValue(L"w", out));
+  EXPECT_EQ(long_value, out);
   EXPECT_EQ(1, GetXmlNodeValue(L"k", out));
   EXPECT_EQ(std::wstring(L"v1"), out);
   EXPECT_EQ(1, GetXmlNodeValue2(L"k", out, 2));

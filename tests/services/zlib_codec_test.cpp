@@ -17,16 +17,21 @@ using kvtest::Bytes;
 using kvtest::ReadBytes;
 
 // Inflates with DecodeGZipBuffer; on failure "!" and the result.
-std::string Inflate(const std::string& data) {
+// The inflated text, or "!" and the HRESULT; with a limit, through the form that keeps at most that.
+std::string Inflate(const std::string& data, long limit = -1) {
   BYTE* out = nullptr;
   long len = -1;
-  const HRESULT hr = CKvZlib::Instance().DecodeGZipBuffer(
-      reinterpret_cast<const BYTE*>(data.data()), static_cast<long>(data.size()), &out, &len);
+  const auto* in = reinterpret_cast<const BYTE*>(data.data());
+  const long size = static_cast<long>(data.size());
+  CKvZlib& zlib = CKvZlib::Instance();
+  const HRESULT hr = limit < 0 ? zlib.DecodeGZipBuffer(in, size, &out, &len)
+                               : zlib.DecodeGZipBufferN(in, size, &out, &len, limit);
   std::string text = out ? std::string(reinterpret_cast<char*>(out), static_cast<size_t>(len)) : "";
   std::free(out);
   if (hr == S_OK) return text;
   EXPECT_TRUE(out == nullptr && len == 0) << "a failure leaves no output";
-  return "!" + std::to_string(hr);
+  text = "!";
+  return text + std::to_string(hr);
 }
 
 class ZlibCodec : public ::testing::Test {
@@ -52,6 +57,13 @@ TEST_F(ZlibCodec, InflatesGzipAndZlibStreamsAndRefusesTheRest) {
                                  Bytes(kvtest::kDictionaryZlib), std::string()})
     EXPECT_EQ("!" + std::to_string(E_FAIL), Inflate(bad));
   EXPECT_EQ(kvtest::kRandomGzipText, Inflate(gzip));  // the whole member still works after those
+  // Kept to a limit: inflation stops there, even before a break further on; nothing kept, nothing.
+  const std::string many = Bytes(kvtest::kManyAGzip);
+  EXPECT_EQ(std::string(10, 'A'), Inflate(many, 10));
+  EXPECT_EQ(std::string(5000, 'A'), Inflate(many, 5000));
+  EXPECT_EQ(std::string(kvtest::kManyACount, 'A'), Inflate(many, kvtest::kManyACount + 1));
+  EXPECT_EQ(std::string(kvtest::kRandomGzipText, 5), Inflate(gzip.substr(0, 49), 5));
+  EXPECT_EQ("!" + std::to_string(E_FAIL), Inflate(many, 0));
 }
 
 TEST_F(ZlibCodec, EncodesFilesAsZlibStreamsAndBack) {
@@ -99,15 +111,7 @@ TEST_F(ZlibCodec, FileFailures) {
   EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), Decode(L"none.bin", L"out.txt", 0));
   EXPECT_EQ(E_FAIL, Decode(L"src.txt", L"out.txt", 0));  // not a zlib stream
   // Just over the 1,000,000,000-byte bound (sparse where the file system allows it).
-  {
-    kv::UniqueFile big(::CreateFileW((dir + L"big.bin").c_str(), GENERIC_WRITE, 0, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(big);
-    LARGE_INTEGER at;
-    at.QuadPart = 1000000001LL;
-    ASSERT_TRUE(::SetFilePointerEx(big.get(), at, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(::SetEndOfFile(big.get()));
-  }
+  ASSERT_TRUE(kvtest::SparseFile(dir + L"big.bin", 1000000001LL));
   EXPECT_EQ(E_FAIL, Encode(L"big.bin", L"out.bin", 1));
   EXPECT_EQ(E_FAIL, Decode(L"big.bin", L"out.txt", 0));
   ::DeleteFileW((dir + L"big.bin").c_str());

@@ -1,9 +1,11 @@
 #include "tests/support/test_support.h"
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "util/files.h"
 #include "util/handles.h"
@@ -25,11 +27,25 @@ DWORD WINAPI ReadAll(void* param) {
   return 0;
 }
 
+BOOL CALLBACK FindVisible(HWND wnd, LPARAM param) {
+  auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
+  if (::GetWindowThreadProcessId(wnd, nullptr) != found->first || !::IsWindowVisible(wnd)) return TRUE;
+  found->second = wnd;
+  return FALSE;
+}
+
+// The first visible top-level window of the thread.
+HWND DialogOf(DWORD thread) {
+  std::pair<DWORD, HWND> found{thread, nullptr};
+  ::EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&found));
+  return found.second;
+}
+
 }  // namespace
 
 std::wstring BinDir() {
-  wchar_t dir[MAX_PATH + 1] = {};
-  GetCurPath(dir, MAX_PATH + 1);
+  wchar_t dir[MAX_PATH] = {};
+  GetCurPath(dir);
   return dir;
 }
 
@@ -118,6 +134,22 @@ void RemoveTree(const std::wstring& path) {
   ::RemoveDirectoryW(dir.c_str());
 }
 
+bool SparseFile(const std::wstring& path, long long size) {
+  kv::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER end = {};
+  end.QuadPart = size;
+  return file && ::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get());
+}
+
+std::wstring FullDevice() {
+  // A device has no file attributes: opening it is the test.
+  const std::wstring path = L"Z:\\dev\\full";
+  kv::UniqueFile device(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  return device ? path : L"";
+}
+
 bool CopyProgram(const std::wstring& program, const std::wstring& target) {
   return ::CopyFileW((BinDir() + program).c_str(), target.c_str(), FALSE) != 0;
 }
@@ -155,6 +187,30 @@ ProcessResult Run(const std::wstring& command_line, const std::wstring& dir, DWO
   ::GetExitCodeProcess(process.get(), &result.exit_code);
   result.output = reader.text;
   return result;
+}
+
+bool Drive(const std::function<void()>& show, const std::function<void(HWND)>& act) {
+  std::atomic<DWORD> thread_id{0};
+  std::atomic<bool> done{false};
+  std::thread dialog_thread([&] {
+    thread_id = ::GetCurrentThreadId();
+    show();
+    done = true;
+  });
+  while (!thread_id) ::Sleep(1);
+  HWND dialog = nullptr;
+  for (const DWORD start = ::GetTickCount(); !dialog && ::GetTickCount() - start < 20000; ::Sleep(50))
+    dialog = DialogOf(thread_id);
+  if (dialog) {
+    ::Sleep(300);  // let the dialog finish setting itself up
+    act(dialog);
+  }
+  // Whatever happened, end the dialog (or a message box of its own) so the thread can be joined.
+  for (int i = 0; !done && i < 400; ++i, ::Sleep(50))
+    if (i > 20 && i % 10 == 0)
+      if (HWND still = DialogOf(thread_id)) ::PostMessageW(still, WM_COMMAND, IDCANCEL, 0);
+  dialog_thread.join();
+  return dialog != nullptr;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

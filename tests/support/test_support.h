@@ -27,6 +27,12 @@ bool OnLinux(const std::wstring& program, const std::wstring& arguments,
 // The Linux name of a path under Wine; empty elsewhere.
 std::wstring LinuxPath(const std::wstring& path);
 
+// A file of size bytes, all zero, that takes no room on disk: its end is set past nothing written.
+bool SparseFile(const std::wstring& path, long long size);
+// A file every write to fails for want of room (the Unix /dev/full through Wine's Z: drive);
+// empty where there is none.
+std::wstring FullDevice();
+
 // Copies a program of the bin folder to target (a full file path).
 bool CopyProgram(const std::wstring& program, const std::wstring& target);
 
@@ -40,6 +46,11 @@ struct ProcessResult {
 // folder set to dir (empty: inherit), waits at most timeout_ms and collects its output.
 ProcessResult Run(const std::wstring& command_line, const std::wstring& dir = L"",
                   DWORD timeout_ms = 60000);
+
+// Runs show(), which opens a modal dialog, on a thread of its own while act() works the dialog
+// from this one, as a user would. Whatever act did, the dialog is then cancelled so that the thread
+// ends. Returns whether a dialog was found; act receives its window.
+bool Drive(const std::function<void()>& show, const std::function<void(HWND)>& act);
 
 std::vector<std::string> Lines(const std::string& text);
 std::string Utf8(const std::wstring& text);

@@ -211,7 +211,7 @@ TEST_F(ButtonTest, ThemeFolderPictureByState) {
   CKvSkin* skin = GetKvSkin();
   skin->SetThemesName(L"kvtest_button_theme");
   wchar_t folder[MAX_PATH] = {};
-  skin->GetThemesPath(folder, MAX_PATH);
+  skin->GetThemesPath(folder);
   const std::wstring hover = std::wstring(folder) + L"button_1.png";
   kvtest::WriteText(hover, std::string(bytes, ::SizeofResource(nullptr, found)));
   skin->SetResType(1);

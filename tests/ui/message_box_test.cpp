@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gfx/font.h"
@@ -145,6 +147,26 @@ TEST_F(MessageBoxTest, CloseButtonReturnsTwo) {
   box.clicks = {{279, 10}};
   EXPECT_EQ(2, Show(box, 0));
   EXPECT_EQ(1u, box.effects.size());
+}
+
+// A box whose window cannot be made (its owner is gone) is cancelled at once, rather than
+// disabling the owner and waiting for a close that cannot come.
+TEST_F(MessageBoxTest, NoWindowCancelsAtOnce) {
+  HWND gone = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, gone);
+  ::DestroyWindow(gone);
+  std::atomic<int> result{-1};
+  std::thread showing([&result, gone] {
+    CKvMsgBox box;
+    result = box.ShowBox(gone, L"消息", L"标题", 0, 0, 300, 200, -1, -1);
+  });
+  for (int i = 0; i < 500 && result < 0; ++i) ::Sleep(10);
+  if (result < 0) {
+    showing.detach();  // it waits for ever; the process's end takes it
+    FAIL() << "ShowBox did not return";
+  }
+  showing.join();
+  EXPECT_EQ(2, result);
 }
 
 TEST_F(MessageBoxTest, StyleOneLayoutAndBothButtons) {

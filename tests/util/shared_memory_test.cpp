@@ -18,7 +18,7 @@ std::wstring BlockName(const wchar_t* test) {
 TEST(ShareMem, ExistsWhileAHandleIsOpenAndMissingGivesZero) {
   const std::wstring name = BlockName(L"exists");
   EXPECT_EQ(0, isExistsShareMem(name.c_str()));
-  EXPECT_EQ(0u, kv::ShareMemSize(name.c_str()));
+  EXPECT_EQ(0, GetShareMemSize(name.c_str()));
   wchar_t text[8] = L"keep";
   BYTE data[4] = {};
   EXPECT_EQ(0, WriteShareMem(name.c_str(), L"a", 0));
@@ -29,7 +29,7 @@ TEST(ShareMem, ExistsWhileAHandleIsOpenAndMissingGivesZero) {
   kv::UniqueHandleKernel block(CreateShareMem(name.c_str(), 100));
   ASSERT_TRUE(block);
   EXPECT_EQ(1, isExistsShareMem(name.c_str()));
-  const SIZE_T size = kv::ShareMemSize(name.c_str());
+  const SIZE_T size = static_cast<SIZE_T>(GetShareMemSize(name.c_str()));
   if (size != 100) {
     std::printf("SKIPPED: the system reports %u bytes for a block of 100 (whole pages)\n",
                 static_cast<unsigned>(size));
@@ -72,7 +72,7 @@ TEST(ShareMem, CopiesNeverCrossTheEnd) {
   constexpr int kSize = 8192;
   kv::UniqueHandleKernel block(CreateShareMem(name.c_str(), kSize));
   ASSERT_TRUE(block);
-  ASSERT_EQ(static_cast<SIZE_T>(kSize), kv::ShareMemSize(name.c_str()));
+  ASSERT_EQ(kSize, GetShareMemSize(name.c_str()));
   const BYTE four[4] = {9, 9, 9, 9};
   BYTE out[5] = {};
   EXPECT_EQ(1, WriteShareMem2(name.c_str(), four, 4, kSize - 4));
@@ -90,13 +90,24 @@ TEST(ShareMem, CopiesNeverCrossTheEnd) {
   ASSERT_EQ(1, ReadShareMem2(name.c_str(), tail, 8, kSize - 8));
   EXPECT_STREQ(L"abc", tail);
 
-  // A block without a terminator is read to its end, less the unit the terminator needs.
+  // A text as long as the block, without a terminator (its length is the writer's choice): the
+  // plain read keeps to the 260 characters its callers provide; the sized read goes to the room
+  // given, or to the block's end less the unit the terminator needs.
   const std::vector<wchar_t> full(kSize / 2, L'A');
   ASSERT_EQ(1, WriteShareMem2(name.c_str(), full.data(), kSize, 0));
-  std::vector<wchar_t> text(kSize / 2 + 16, L'z');
+  struct Row { int room; size_t units; };
+  for (const Row& r : {Row{0, 0}, Row{1, 0}, Row{5, 4}, Row{kSize / 2 + 8, kSize / 2 - 1}}) {
+    std::vector<wchar_t> text(kSize / 2 + 16, L'z');
+    ASSERT_EQ(r.room > 0 ? 1 : 0, ReadShareMemN(name.c_str(), text.data(), r.room)) << r.room;
+    const size_t written = r.room > 0 ? r.units + 1 : 0;
+    EXPECT_EQ(std::wstring(r.units, L'A'), std::wstring(text.data(), r.units)) << r.room;
+    EXPECT_EQ(std::vector<wchar_t>(text.size() - written, L'z'), std::vector<wchar_t>(text.begin() + written, text.end()))
+        << "nothing written past the room and its terminator: " << r.room;
+  }
+  std::vector<wchar_t> text(MAX_PATH + 16, L'z');
   ASSERT_EQ(1, ReadShareMem(name.c_str(), text.data()));
-  EXPECT_EQ(std::wstring(kSize / 2 - 1, L'A'), std::wstring(text.data()));
-  EXPECT_EQ(L'z', text[kSize / 2]) << "nothing written past the block's size";
+  EXPECT_EQ(std::wstring(MAX_PATH - 1, L'A'), std::wstring(text.data()));
+  EXPECT_EQ(std::vector<wchar_t>(16, L'z'), std::vector<wchar_t>(text.begin() + MAX_PATH, text.end()));
 }
 
 }  // namespace

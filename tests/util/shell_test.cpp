@@ -81,28 +81,21 @@ LinkFacts ReadLink(const std::wstring& path) {
 
 TEST(ShellFolders, LookupsMatchTheShell) {
   wchar_t path[MAX_PATH] = {};
-  const std::pair<int (*)(LPWSTR, int), int> lookups[] = {
+  const std::pair<int (*)(LPWSTR), int> lookups[] = {
       {GetProgramsPath, CSIDL_PROGRAMS}, {GetStartMenuPath, CSIDL_STARTMENU},
       {GetDesktopPath, CSIDL_COMMON_DESKTOPDIRECTORY}, {GetProgramFilePath, CSIDL_PROGRAM_FILES}};
   for (const auto& [lookup, csidl] : lookups) {
-    EXPECT_NE(0, lookup(path, MAX_PATH)) << csidl;
+    EXPECT_NE(0, lookup(path)) << csidl;
     EXPECT_EQ(Csidl(csidl), path);
     EXPECT_NE(L'\\', path[wcslen(path) - 1]);
   }
-  GetDesktopPath(path, MAX_PATH);
+  GetDesktopPath(path);
   EXPECT_NE(Csidl(CSIDL_DESKTOPDIRECTORY), path) << "the desktop of all users, not the user's";
   const std::wstring quick = Csidl(CSIDL_APPDATA) + L"\\Microsoft\\Internet Explorer\\Quick Launch";
   EXPECT_EQ(1, GetQuickLaunchPath(path, 0));
   EXPECT_EQ(quick, path);
   EXPECT_EQ(1, GetQuickLaunchPath(path, 1));
   EXPECT_EQ(quick + L"\\User Pinned\\TaskBar", path);
-  // A buffer too small stays empty.
-  wchar_t tiny[4] = {L'x', L'x', L'x', L'x'};
-  EXPECT_EQ(0, GetProgramsPath(tiny, 4));
-  EXPECT_EQ(L'\0', tiny[0]);
-  tiny[0] = L'x';
-  EXPECT_EQ(1, GetQuickLaunchPath(tiny, 1, 4));
-  EXPECT_EQ(L'\0', tiny[0]);
 }
 
 TEST(Folders, CreateFolderAndDirTree) {
@@ -192,6 +185,13 @@ TEST_F(ShellLinks, IconRealPathAndUrl) {
   EXPECT_EQ(1, GetShortcutIcon(link.c_str(), icon, &index));
   EXPECT_STREQ(L"C:\\Prod\\other.ico", icon);
   EXPECT_EQ(0, index);
+  // Only links are changed: any other file, or none, stays as it was.
+  const std::wstring notes = folder + L"\\notes.txt";
+  kvtest::WriteText(notes, "my notes");
+  EXPECT_EQ(0, SetShortcutIcon(notes.c_str(), L"C:\\Prod\\other.ico"));
+  EXPECT_EQ("my notes", kvtest::ReadAll(notes));
+  EXPECT_EQ(0, SetShortcutIcon((folder + L"\\absent.lnk").c_str(), L"C:\\Prod\\other.ico"));
+  EXPECT_FALSE(kvtest::Exists(folder + L"\\absent.lnk"));
   wchar_t target[MAX_PATH] = {};
   EXPECT_EQ(S_OK, LnkToRealPath(link.c_str(), target));
   EXPECT_STREQ(L"C:\\Program Files\\Prod\\prod.exe", target);  // the rest is kept
