@@ -22,7 +22,7 @@ void CKvUninstaller::DelShortcut() {
   // link on the way would lead.
   const std::wstring menu = SlotText(m_record.menuFolder);
   wchar_t programs[MAX_PATH] = {};
-  if (!menu.empty() && GetProgramsPath(programs, MAX_PATH)) {
+  if (!menu.empty() && GetProgramsPath(programs)) {
     const std::wstring folder = std::wstring(programs) + L"\\" + menu + L"\\";
     const kv::guard::Verdict verdict = kv::guard::CheckFolder(folder, programs);
     if (verdict)
@@ -34,7 +34,7 @@ void CKvUninstaller::DelShortcut() {
   // The display name becomes a file name: a name with separators or dots would point elsewhere.
   const std::wstring name = SlotText(m_record.displayName);
   wchar_t desktop[MAX_PATH] = {};
-  if (!name.empty() && GetDesktopPath(desktop, MAX_PATH)) {
+  if (!name.empty() && GetDesktopPath(desktop)) {
     const std::wstring link = kv::FormatText(kDesktopLinkFormat, {desktop, name});
     const kv::guard::Verdict verdict =
         kv::guard::IsPlainName(name + L".lnk") ? kv::guard::CheckFile(link)

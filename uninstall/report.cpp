@@ -31,9 +31,9 @@ DWORD WINAPI SendReport(void* param) {
   std::unique_ptr<ReportRequest> request(static_cast<ReportRequest*>(param));
   wchar_t value[kMaxUrlChars] = {};
   std::wcscpy(value, request->value);
-  if (!URLEncode(value, static_cast<int>(kMaxUrlChars))) value[0] = L'\0';
+  if (!URLEncode(value)) value[0] = L'\0';
   wchar_t uid[kUidBufferChars] = {};
-  CreateUID(uid, 1, kUidBufferChars);
+  CreateUID(uid, 1);
   const int sign = static_cast<int>(::GetTickCount());
 
   // wsprintfW stops at 1024 characters with the terminator.

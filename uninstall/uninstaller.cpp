@@ -29,7 +29,7 @@ std::wstring FinalOrAsIs(const std::wstring& path) {
 
 CKvUninstaller::CKvUninstaller()
     : m_hNotify(nullptr), m_nFilesTotal(0), m_nFilesDone(0), m_record{}, m_szOwnDir{}, m_nQueued(0) {
-  GetCurPath(m_szOwnDir, 261);
+  GetCurPath(m_szOwnDir);
 }
 
 CKvUninstaller::~CKvUninstaller() = default;

@@ -39,7 +39,7 @@ std::wstring UserDesktop() {
 template <typename Getter>
 std::wstring Folder(Getter get) {
   wchar_t path[MAX_PATH] = {};
-  EXPECT_NE(0, get(path, MAX_PATH));
+  EXPECT_NE(0, get(path));
   return path;
 }
 
