@@ -152,13 +152,16 @@ bool Exists(const std::wstring& path) {
 
 // Wine cannot remove a link to a folder through any Windows call: there the Linux side removes
 // links, and whole trees, whose removal never follows a link.
+// Nothing runs for what is not there: a Linux program started for nothing could still be at work
+// when the path is made anew.
 void RemoveLink(const std::wstring& link) {
-  if (::RemoveDirectoryW(link.c_str()) || ::DeleteFileW(link.c_str())) return;
+  if (!Exists(link) || ::RemoveDirectoryW(link.c_str()) || ::DeleteFileW(link.c_str())) return;
   if (const std::wstring name = LinuxPath(link); !name.empty())
     OnLinux(L"rm", L"-f \"" + name + L"\"", [&] { return !Exists(link); });
 }
 
 void RemoveTree(const std::wstring& path) {
+  if (!Exists(path)) return;
   if (const std::wstring name = LinuxPath(path); !name.empty()) {
     OnLinux(L"rm", L"-rf \"" + name + L"\"", [&] { return !Exists(path); });
     return;
