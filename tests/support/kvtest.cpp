@@ -4,6 +4,8 @@
 #include "tests/support/kvtest.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <gdiplus.h>
 
 #include <cctype>
@@ -298,6 +300,40 @@ bool OnLinux(const std::wstring& program, const std::wstring& arguments,
   if (LinuxPath(L"C:\\").empty()) return false;
   Run(L"Z:\\bin\\" + program + L" " + arguments);
   return PollUntil(done, 10000);
+}
+
+BOOL CALLBACK FindVisible(HWND wnd, LPARAM param) {
+  auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
+  if (::GetWindowThreadProcessId(wnd, nullptr) != found->first || !::IsWindowVisible(wnd)) return TRUE;
+  found->second = wnd;
+  return FALSE;
+}
+
+HWND VisibleWindowOf(DWORD thread) {
+  std::pair<DWORD, HWND> found{thread, nullptr};
+  ::EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&found));
+  return found.second;
+}
+
+bool Drive(const std::function<void()>& show, const std::function<void(HWND)>& act) {
+  std::atomic<DWORD> thread_id{0};
+  std::atomic<bool> done{false};
+  std::thread shower([&] {
+    thread_id = ::GetCurrentThreadId();
+    show();
+    done = true;
+  });
+  HWND window = nullptr;
+  PollUntil([&] { return thread_id && (window = VisibleWindowOf(thread_id)) != nullptr; }, 20000);
+  if (window) {
+    ::Sleep(300);  // the window sets itself up after it shows
+    act(window);
+  }
+  // Whatever happened, end the window (or a box of its own) so that the thread can be joined.
+  for (int i = 0; !PollUntil([&] { return done.load(); }, 500) && i < 40; ++i)
+    if (HWND still = VisibleWindowOf(thread_id)) ::PostMessageW(still, WM_COMMAND, IDCANCEL, 0);
+  shower.join();
+  return window != nullptr;
 }
 
 // ---- waiting ------------------------------------------------------------------------------------

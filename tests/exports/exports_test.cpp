@@ -33,7 +33,7 @@
 #include "services/registry.h"
 #include "services/thread.h"
 #include "services/xml_reader.h"
-#include "tests/support/test_support.h"
+#include "tests/support/kvtest.h"
 #include "uninstall/record.h"
 #include "uninstall/report.h"
 #include "util/driver_service.h"
@@ -175,7 +175,7 @@ TEST_F(BindByName, FilesAndSizes) {
   BIND(GetCurPathEx)(L"no_such_module.dll", path);
   EXPECT_EQ(kvtest::BinDir(), path);
   wchar_t text[64] = L"garbage";
-  EXPECT_EQ(1, BIND(GetFileVer)((kvtest::BinDir() + L"instance_probe.exe").c_str(), text));
+  EXPECT_EQ(1, BIND(GetFileVer)((kvtest::BinDir() + L"kvtesthelper.exe").c_str(), text));
   EXPECT_STREQ(L"3.14.15.65000", text);
   BIND(IntToStrSize)(1025, text);
   EXPECT_STREQ(L"1.00 KB", text);
