@@ -296,10 +296,4 @@ TEST_F(BindByName, SharedMemoryText) {
   EXPECT_EQ(text, out.data());
 }
 
-TEST_F(BindByName, ClassMembersAreNotPlainNames) {
-  // Classes are exported as C++ classes: their members carry mangled names only.
-  EXPECT_EQ(nullptr, ::GetProcAddress(module_, "StartUninstall"));
-  EXPECT_NE(nullptr, ::GetProcAddress(module_, "_ZN14CKvUninstaller14StartUninstallEP6HWND__i"));
-}
-
 }  // namespace
