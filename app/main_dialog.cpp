@@ -9,6 +9,7 @@
 #include "ui/message_box.h"
 #include "uninstall/record.h"
 #include "uninstall/report.h"
+#include "uninstall/run_log.h"
 #include "util/format.h"
 
 namespace {
@@ -106,6 +107,7 @@ void CMainDlg::OnCancel(void* context) {
     self->m_bStop = 1;
     self->PlayEffect(kCancelEffect);
   }
+  kv::runlog::Note(L"cancelled; exit code 0");
   GetKvApp()->ExitApp();
 }
 

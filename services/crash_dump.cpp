@@ -27,6 +27,7 @@ constexpr DWORD kWaitStepMs = 50;
 
 CkvDump* g_dump = nullptr;
 std::atomic<bool> g_handling{false};  // the first fault has been taken; never cleared
+std::atomic<bool> g_show_box{true};
 std::atomic<DWORD> g_handlerThread{0};
 std::atomic<bool> g_handled{false};
 
@@ -83,7 +84,7 @@ LONG WINAPI CkvDump::ExceptionFilter(EXCEPTION_POINTERS* info) {
   // The report goes out on its own thread while the dump is written and the box is shown.
   if (g_dump) DoReport(kCrashReportEndpoint, g_dump->m_strTag.c_str(), kEmptyValue);
   WriteDump(info);
-  {
+  if (g_show_box) {
     CKvApp* app = GetKvApp();
     CKvMsgBox box;
     box.m_nPicture = kCrashPicture;
@@ -93,6 +94,8 @@ LONG WINAPI CkvDump::ExceptionFilter(EXCEPTION_POINTERS* info) {
   g_handled = true;
   return EXCEPTION_EXECUTE_HANDLER;
 }
+
+void kv::ShowCrashBox(bool show) { g_show_box = show; }
 
 CkvDump* GetKvDump() {
   static CkvDump dump;

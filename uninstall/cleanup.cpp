@@ -13,7 +13,9 @@ int CKvUninstaller::ClearReg(LPCWSTR key) {
   if (!key || key[0] == L'\0') return 1;
   const std::wstring subkey = std::wstring(kUninstallKeyRoot) + key;
   // Deletes only a key without subkeys, in the process's own registry view.
-  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subkey.c_str());
+  const LONG result = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subkey.c_str());
+  kv::runlog::Note(result == ERROR_SUCCESS ? L"key removed:" : L"key not removed:",
+                   L"HKLM\\" + subkey, static_cast<unsigned long>(result));
   return 1;
 }
 

@@ -193,12 +193,14 @@ void CKvUninstaller::DeleteSelf() {
     // or to start it): the restart deletes the program, then its folder if nothing is left.
     if (written) ::DeleteFileW(kScriptPath);
     if (exe.empty() || !kv::sweep::QueueForRestart(exe)) return;
-    kv::runlog::Note(L"queued for restart: " + exe);
+    kv::runlog::Note(L"no clean-up script, queued for restart:", exe);
     ++m_nQueued;
     if (!folder.empty()) kv::sweep::QueueForRestart(folder);
   } else if (!folder.empty() && folder_spelled.empty()) {
     // The folder alone has no spelling: the script takes the program, the restart the folder.
     kv::sweep::QueueForRestart(folder);
   }
-  ::ExitProcess(m_nQueued > 0 ? kExitRestartNeeded : 0);
+  const UINT code = m_nQueued > 0 ? kExitRestartNeeded : 0;
+  kv::runlog::Note(L"exit code " + std::to_wstring(code));
+  ::ExitProcess(code);
 }
