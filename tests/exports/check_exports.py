@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Holds kvUninstall.exe's export table against what other programs bind by name: every free
-function of prototypes.inc under exactly its plain name and nothing plain beside them; every class
+function of tools/sdk/kvuninstall_functions.inc under exactly its plain name and nothing plain beside them; every class
 member of members.txt as a C++ member of its class, under any signature; and the decorated names
 listed there exactly so."""
 import pathlib
@@ -39,7 +39,7 @@ def main():
         missing += [f"{cls}::{m}" for m in members.split()
                     if not any(n.startswith(member_prefix(cls, m)) for n in names)]
     prototypes = set(re.findall(r"^KV_PROTOTYPE\([^,]+,\s*(\w+),",
-                                (folder / "prototypes.inc").read_text(encoding="utf-8"), re.M))
+                                (pathlib.Path(sys.argv[3])).read_text(encoding="utf-8"), re.M))
     plain = {n for n in names if not n.startswith("_Z")}
     missing += [f"{n} (exported without a prototype)" for n in sorted(plain - prototypes)]
     missing += [f"{n} (prototype, not exported)" for n in sorted(prototypes - plain)]
