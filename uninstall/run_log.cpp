@@ -35,16 +35,22 @@ std::string Utf8(const std::wstring& text) {
 
 }  // namespace
 
+// Appends to an existing plain file, or creates a new one; never through a link. Where a handle
+// cannot show a link as a link (Wine), its final path still shows where it led.
 bool OpenFile(const std::wstring& path) {
-  if (path.empty() || IsLink(path)) return false;
-  // The link's own entry, not what it leads to, should one appear between the look and the open.
+  const size_t cut = path.find_last_of(L'\\');
+  const std::wstring folder = cut == std::wstring::npos ? L"" : guard::FinalPath(path.substr(0, cut));
+  if (folder.empty() || IsLink(path)) return false;
+  const DWORD exists = ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   kv::UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                    nullptr));
+                                    exists ? OPEN_EXISTING : CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!file || !::GetFileInformationByHandle(file.get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || IsLink(path))
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
     return false;
+  const std::wstring final_path = guard::FinalPathOf(file.get());
+  if (!final_path.empty() && !guard::SamePath(final_path, folder + path.substr(cut))) return false;
   std::lock_guard<std::mutex> lock(TheSink().mutex);
   TheSink().file = std::move(file);
   return true;
