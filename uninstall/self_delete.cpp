@@ -137,11 +137,12 @@ bool WriteFreshScript(const std::wstring& path, const std::string& bytes) {
   if (!file) return false;
   const std::string disk = TextModeBytes(bytes);
   DWORD written = 0;
+  // Written through to the disk before cmd reads it: a write that fails shows here.
   const bool complete =
       ::WriteFile(file.get(), disk.data(), static_cast<DWORD>(disk.size()), &written, nullptr) &&
-      written == disk.size();
-  const bool closed = ::CloseHandle(file.release()) != FALSE;
-  if (complete && closed) return true;
+      written == disk.size() && ::FlushFileBuffers(file.get());
+  file.reset();
+  if (complete) return true;
   ::DeleteFileW(path.c_str());
   return false;
 }

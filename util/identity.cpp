@@ -10,6 +10,7 @@
 
 #include "util/caller_text.h"
 #include "util/files.h"
+#include "util/crypt_handles.h"
 #include "util/handles.h"
 
 namespace {

@@ -229,12 +229,10 @@ int GetShortcutUrl(LPCWSTR path, LPWSTR out) {
   kv::ComPtr<IPersistFile> file;
   if (FAILED(locator->QueryInterface(IID_IPersistFile, file.put_void()))) return 0;
   if (FAILED(file->Load(path, kStorageWrite))) return 0;
-  LPWSTR url = nullptr;
-  if (FAILED(locator->GetURL(&url)) || !url) return 0;
-  // The shell allocated the text with the task allocator: it goes back there.
-  const bool fits = kv::CopyToCaller(url, out, kv::kPathRoom);
-  ::CoTaskMemFree(url);
-  return fits ? 1 : 0;
+  // The shell allocates the text with the task allocator: it goes back there.
+  kv::UniqueCoTaskMem url;
+  if (FAILED(locator->GetURL(reinterpret_cast<LPWSTR*>(url.put()))) || !url) return 0;
+  return kv::CopyToCaller(static_cast<const wchar_t*>(url.get()), out, kv::kPathRoom) ? 1 : 0;
 }
 
 void RefreshIconCache() {
