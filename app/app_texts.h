@@ -9,7 +9,6 @@ inline constexpr wchar_t kDumpName[] = L"qz_uninstall_dump";
 inline constexpr wchar_t kQuestionFormat[] = L"您确定要卸载%s?";
 inline constexpr wchar_t kCancelCaption[] = L"取 消";
 inline constexpr wchar_t kUninstallCaption[] = L"卸 载";
-inline constexpr wchar_t kImageType[] = L"IMG";
 
 // Pictures.
 inline constexpr int kBackgroundPicture = 60052;

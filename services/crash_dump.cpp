@@ -8,6 +8,7 @@
 #include "ui/message_box.h"
 #include "uninstall/report.h"
 #include "util/handles.h"
+#include "util/files.h"
 
 namespace {
 
@@ -32,11 +33,9 @@ std::atomic<DWORD> g_handlerThread{0};
 std::atomic<bool> g_handled{false};
 
 void WriteDump(EXCEPTION_POINTERS* info) {
-  wchar_t exe[MAX_PATH + 1] = {};
-  ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
   // The path, "_", at most 11 characters of tick count, ".dmp".
   wchar_t file[MAX_PATH + 32] = {};
-  ::wsprintfW(file, kDumpFileFormat, exe, static_cast<int>(::GetTickCount()));
+  ::wsprintfW(file, kDumpFileFormat, kv::ProgramPath().c_str(), static_cast<int>(::GetTickCount()));
 
   kv::UniqueHandleKernel process(
       ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, ::GetCurrentProcessId()));

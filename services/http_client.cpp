@@ -198,9 +198,7 @@ CKvNet& CKvNet::operator=(const CKvNet& other) {
 
 void CKvNet::LoadProxyConfig() {
   std::memset(&m_proxy, 0, sizeof(m_proxy));
-  wchar_t folder[MAX_PATH] = {};
-  GetCurPath(folder);
-  kv::UniqueStdioFile file(_wfopen((std::wstring(folder) + kProxyFileName).c_str(), L"rb"));
+  kv::UniqueStdioFile file(_wfopen((kv::ProgramFolder() + kProxyFileName).c_str(), L"rb"));
   if (file) std::fread(&m_proxy, 1, sizeof(m_proxy), file.get());
 }
 

@@ -37,7 +37,7 @@ void CKvUninstaller::DelShortcut() {
   const std::wstring name = SlotText(m_record.displayName);
   wchar_t desktop[MAX_PATH] = {};
   if (!name.empty() && GetDesktopPath(desktop)) {
-    const std::wstring link = kv::FormatText(kDesktopLinkFormat, {desktop, name});
+    const std::wstring link = kv::FormatText(kv::kLinkPathFormat, {desktop, name});
     const kv::guard::Verdict verdict =
         kv::guard::IsPlainName(name + L".lnk") ? kv::guard::CheckFile(link)
                                                 : kv::guard::Verdict{kv::guard::Refusal::kDotPiece, {}};

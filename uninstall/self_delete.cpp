@@ -11,6 +11,7 @@
 #include "uninstall/uninstaller.h"
 #include "util/format.h"
 #include "util/handles.h"
+#include "util/files.h"
 
 namespace kv::self_delete {
 namespace {
@@ -51,11 +52,9 @@ std::string TextModeBytes(const std::string& bytes) {
 
 std::wstring RunningProgram() {
   static const std::wstring program = [] {
-    wchar_t module[MAX_PATH + 1] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH) return std::wstring();
-    const std::wstring final_path = guard::FinalPath(module);
-    return final_path.empty() ? std::wstring(module, length) : final_path;
+    const std::wstring module = kv::ProgramPath();
+    const std::wstring final_path = module.empty() ? module : guard::FinalPath(module);
+    return final_path.empty() ? module : final_path;
   }();
   return program;
 }

@@ -37,6 +37,18 @@ void ModuleFolder(HMODULE module, LPWSTR path) {
 
 void GetCurPath(LPWSTR path) { ModuleFolder(nullptr, path); }
 
+std::wstring kv::ProgramPath() {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+  return (length && length < MAX_PATH) ? std::wstring(path, length) : std::wstring();
+}
+
+std::wstring kv::ProgramFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  GetCurPath(folder);
+  return folder;
+}
+
 void GetCurPathEx(LPCWSTR module, LPWSTR path) {
   HMODULE handle = module ? ::GetModuleHandleW(module) : nullptr;
   ModuleFolder(handle, path);
