@@ -41,11 +41,6 @@ struct RunningMonitor {
 
 namespace kv {
 
-REGSAM ViewAccess(int view) {
-  if (view == 1) return KEY_WOW64_64KEY;
-  return isWow64() ? KEY_WOW64_32KEY : 0;
-}
-
 int RunningRegMonitors() { return g_running_monitors.load(); }
 
 }  // namespace kv

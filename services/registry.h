@@ -47,8 +47,6 @@ KV_API void StartMonitor(HKEY root, LPCWSTR path, int view, KvCallback callback,
 KV_API void StopMonitor();
 
 namespace kv {
-// The access bit of a view flag (KEY_WOW64_64KEY, KEY_WOW64_32KEY or nothing).
-REGSAM ViewAccess(int view);
 // Monitor loops running now, in any CKvReg.
 int RunningRegMonitors();
 }  // namespace kv

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "services/registry.h"
 #include "util/caller_text.h"
 #include "util/handles.h"
 #include "util/system.h"
+#include "util/format.h"
 
 namespace {
 
@@ -88,12 +88,8 @@ constexpr size_t kVersionRoom = 24;     // "65535.65535.65535.65535"
 constexpr size_t kSizeTextRoom = 17;    // "8589934592.00 GB"
 constexpr size_t kSoftVersionRoom = kDisplayVersionBytes / 2;
 
-template <typename... Args>
-std::wstring Printf(const wchar_t* format, Args... args) {
-  wchar_t text[64] = {};
-  _snwprintf(text, 63, format, args...);
-  return text;
-}
+// Room of a formatted number: well above the longest.
+constexpr size_t kNumberRoom = 64;
 
 // number units, held to the 64-bit range as the number itself was read ("9000000000 GB" is more
 // bytes than the range holds).
@@ -257,7 +253,7 @@ int GetFileVer(LPCWSTR path, LPWSTR version) {
   UINT fixed_len = 0;
   if (::VerQueryValueW(block.data(), texts::kRootBlock, reinterpret_cast<void**>(&fixed), &fixed_len) && fixed &&
       fixed_len >= sizeof(VS_FIXEDFILEINFO)) {
-    kv::CopyToCaller(Printf(texts::kVersionFormat, HIWORD(fixed->dwFileVersionMS),
+    kv::CopyToCaller(kv::FormatBounded(kNumberRoom, texts::kVersionFormat, HIWORD(fixed->dwFileVersionMS),
                             LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
                             LOWORD(fixed->dwFileVersionLS)),
                      version, kVersionRoom);
@@ -279,13 +275,13 @@ int CompVersion(LPCWSTR a, LPCWSTR b) {
 void IntToStrSize(long long size, LPWSTR text) {
   std::wstring out;
   if (size > kGiB)
-    out = Printf(texts::kGigabytes, static_cast<double>(size) / kGiB);
+    out = kv::FormatBounded(kNumberRoom, texts::kGigabytes, static_cast<double>(size) / kGiB);
   else if (size > kMiB)
-    out = Printf(texts::kMegabytes, static_cast<double>(size) / kMiB);
+    out = kv::FormatBounded(kNumberRoom, texts::kMegabytes, static_cast<double>(size) / kMiB);
   else if (size > kKiB)
-    out = Printf(texts::kKilobytes, static_cast<double>(size) / kKiB);
+    out = kv::FormatBounded(kNumberRoom, texts::kKilobytes, static_cast<double>(size) / kKiB);
   else
-    out = Printf(texts::kBytes, static_cast<int>(static_cast<unsigned long long>(size) & 0xFFFFFFFFull));
+    out = kv::FormatBounded(kNumberRoom, texts::kBytes, static_cast<int>(static_cast<unsigned long long>(size) & 0xFFFFFFFFull));
   kv::CopyToCaller(out, text, kSizeTextRoom);
 }
 

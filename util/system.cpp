@@ -99,6 +99,13 @@ int isWin8() {
              : 0;
 }
 
+namespace kv {
+REGSAM ViewAccess(int view) {
+  if (view == 1) return KEY_WOW64_64KEY;
+  return isWow64() ? KEY_WOW64_32KEY : 0;
+}
+}  // namespace kv
+
 int isWow64() {
   using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
   const auto query = reinterpret_cast<Fn>(reinterpret_cast<void*>(Kernel32Proc(texts::kIsWow64Process)));

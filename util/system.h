@@ -27,6 +27,10 @@ KV_API int isSimplified();
 KV_API int isEnglish();
 
 namespace kv {
+// The registry access bit of a view flag: 1 the 64-bit view (KEY_WOW64_64KEY); otherwise the
+// 32-bit view under WOW64 (KEY_WOW64_32KEY), else nothing.
+REGSAM ViewAccess(int view);
+
 // The name GetOsName gives for one version report; apart so that every row can be checked.
 const wchar_t* OsNameFor(DWORD platform, DWORD major, DWORD minor);
 
