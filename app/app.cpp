@@ -6,6 +6,7 @@
 #include "services/thread.h"
 #include "util/files.h"
 #include "util/handles.h"
+#include "util/caller_text.h"
 
 CKvApp::CKvApp()
     : m_hInstance(::GetModuleHandleW(nullptr)),
@@ -22,9 +23,7 @@ CKvApp::CKvApp()
 CKvApp::~CKvApp() = default;
 
 void CKvApp::SetAppName(LPCWSTR name) {
-  if (!name) name = L"";
-  std::wcsncpy(m_szAppName, name, kNameRoom - 1);
-  m_szAppName[kNameRoom - 1] = L'\0';
+  kv::CopyToField(m_szAppName, name);
 }
 
 int CKvApp::MsgLoop() {

@@ -17,6 +17,11 @@ namespace {
 
 using namespace kv::app;
 
+// The bar moves towards the engine's percentage a step per frame; the end waits for the engine.
+constexpr int kBarStep = 10;
+constexpr DWORD kBarFrameMs = 200;
+constexpr DWORD kDonePollMs = 50;
+
 std::wstring ReadDisplayName() {
   UninstallRecord record;
   ReadRecordHeader(std::wstring(GetKvApp()->m_szAppDir) + kRecordFileName, &record);
@@ -59,7 +64,7 @@ LRESULT CMainDlg::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_KV_PROGRESS) {
     // The walk sends its percentages, 100 among them, while the key and the shortcuts are still
     // to go; only the engine's posted 100 says it has finished.
-    if (wParam == 100 && !::InSendMessage()) m_bDone = 1;
+    if (wParam == kProgressDone && !::InSendMessage()) m_bDone = 1;
     m_nTarget = static_cast<int>(wParam);
     return 0;
   }
@@ -77,18 +82,18 @@ std::wstring CMainDlg::Question() const {
 void CMainDlg::DrawOverlay(HDC dc) {
   if (m_nStarted == 0) {
     GetKvImage()->DrawString(dc, m_hFont, Question().c_str(), kQuestionX, kQuestionY, kQuestionW,
-                             kQuestionH, m_crText, 254, false, true, 0);
+                             kQuestionH, m_crText, kv::gfx::kTextAlpha, false, true, 0);
     return;
   }
   const int shown = m_nShown;
   // The marker hops on every paint while the bar runs and rests low once it is full.
-  m_nMarkerY = (m_nMarkerY != 0 && shown < 100) ? 0 : kMarkerRestY;
-  const int c = shown * kStripW / 100;
+  m_nMarkerY = (m_nMarkerY != 0 && shown < kProgressDone) ? 0 : kMarkerRestY;
+  const int c = shown * kStripW / kProgressDone;
   // The strip is eaten from the left: its columns c..278 stay where they were.
   RECT src = {c, 0, kStripW, kStripH};
   GetKvImage()->DrawImg(dc, kStripPicture, kv::gfx::kImageType, kStripX + c, kStripY, kStripW - c, kStripH,
                         &src);
-  GetKvImage()->DrawImg(dc, kMarkerPicture, kv::gfx::kImageType, shown * kMarkerTravel / 100 + kMarkerX,
+  GetKvImage()->DrawImg(dc, kMarkerPicture, kv::gfx::kImageType, shown * kMarkerTravel / kProgressDone + kMarkerX,
                         m_nMarkerY, 0, 0, nullptr);
 }
 
@@ -115,15 +120,16 @@ void CMainDlg::OnCancel(void* context) {
 unsigned __stdcall CMainDlg::AnimationThread(void* param) {
   auto* self = static_cast<CMainDlg*>(param);
   while (self->m_bStop == 0) {
-    if (self->m_nShown < self->m_nTarget) self->m_nShown += 10;
+    if (self->m_nShown < self->m_nTarget) self->m_nShown += kBarStep;
     ::SendMessageW(self->m_hWnd, WM_PAINT, 0, 0);
-    ::Sleep(200);
-    if (self->m_nShown >= 100) break;
+    ::Sleep(kBarFrameMs);
+    if (self->m_nShown >= kProgressDone) break;
   }
-  while (self->m_bDone == 0) ::Sleep(50);
+  while (self->m_bDone == 0) ::Sleep(kDonePollMs);
   if (self->m_engine.QueuedForRestart() > 0) {
     CKvMsgBox box;
-    box.ShowBox(self->m_hWnd, kRestartNotice, GetKvApp()->m_szAppName, 0, 0, kNoticeWidth,
+    box.ShowBox(self->m_hWnd, kRestartNotice, GetKvApp()->m_szAppName, CKvMsgBox::kStyleOk, 0,
+                kNoticeWidth,
                 kNoticeHeight, kNoticeShowEffect, kNoticeCloseEffect);
   }
   // Ends the process when it can write its script or leave the rest to the restart; returns

@@ -5,18 +5,13 @@
 #include <cstring>
 
 #include "gfx/gfx_texts.h"
+#include "util/caller_text.h"
 
 namespace {
 
 bool FileExists(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-template <size_t N>
-void CopyFace(wchar_t (&slot)[N], const wchar_t* face) {
-  std::memset(slot, 0, sizeof(slot));
-  if (face) lstrcpynW(slot, face, static_cast<int>(N));
 }
 
 }  // namespace
@@ -61,7 +56,7 @@ HFONT CKvFont::GetFont(int size, const wchar_t* face, int bold, int underline, i
   info.nBold = bold;
   info.nUnderline = underline;
   info.nItalic = italic;
-  CopyFace(info.szFace, face ? face : m_strDefaultFace.c_str());
+  kv::CopyToField(info.szFace, face ? face : m_strDefaultFace.c_str());
   return GetFont(info);
 }
 

@@ -16,6 +16,8 @@ inline constexpr wchar_t kImageType[] = L"IMG";
 inline constexpr wchar_t kMimeFormat[] = L"image/%s";
 inline constexpr wchar_t kDefaultMime[] = L"image/jpeg";
 inline constexpr wchar_t kDisplay[] = L"DISPLAY";
+// Alpha of the text every widget draws (of 255).
+inline constexpr int kTextAlpha = 254;
 
 // Skins and themes.
 inline constexpr wchar_t kThemesFormat[] = L"%sThemes\\%s\\";

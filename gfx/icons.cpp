@@ -26,13 +26,6 @@ constexpr DWORD kNotifyIconDataSize = NOTIFYICONDATAW_V3_SIZE;
 static_assert(kNotifyIconDataSize == 952, "tray record size");
 constexpr UINT kTrayIconId = 0;
 
-// Copies text into a fixed field, cut to fit, always terminated.
-template <size_t N>
-void PutField(wchar_t (&field)[N], LPCWSTR text) {
-  if (!text) return;
-  wcsncpy(field, text, N - 1);
-  field[N - 1] = L'\0';
-}
 
 NOTIFYICONDATAW TrayRecord(HWND window, UINT flags) {
   NOTIFYICONDATAW data = {};
@@ -160,7 +153,7 @@ BOOL ShowTray(HWND window, HICON icon, LPCWSTR tip, UINT callbackMsg) {
   NOTIFYICONDATAW data = TrayRecord(window, NIF_MESSAGE | NIF_ICON | NIF_TIP);
   data.uCallbackMessage = callbackMsg;
   data.hIcon = icon;
-  PutField(data.szTip, tip);
+  kv::CopyToField(data.szTip, tip);
   return ::Shell_NotifyIconW(NIM_ADD, &data);
 }
 
@@ -172,14 +165,14 @@ BOOL SetIcon(HWND window, HICON icon) {
 
 BOOL SetTip(HWND window, LPCWSTR tip) {
   NOTIFYICONDATAW data = TrayRecord(window, NIF_TIP);
-  PutField(data.szTip, tip);
+  kv::CopyToField(data.szTip, tip);
   return ::Shell_NotifyIconW(NIM_MODIFY, &data);
 }
 
 BOOL ShowBalloon(HWND window, LPCWSTR title, LPCWSTR text, int timeoutMs) {
   NOTIFYICONDATAW data = TrayRecord(window, NIF_INFO);
-  PutField(data.szInfoTitle, title);
-  PutField(data.szInfo, text);
+  kv::CopyToField(data.szInfoTitle, title);
+  kv::CopyToField(data.szInfo, text);
   data.uTimeout = static_cast<UINT>(timeoutMs);
   data.dwInfoFlags = NIIF_INFO;
   return ::Shell_NotifyIconW(NIM_MODIFY, &data);

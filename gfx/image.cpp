@@ -5,6 +5,7 @@
 
 #include "util/handles.h"
 #include "gfx/gfx_texts.h"
+#include "gfx/resource_utils.h"
 
 using namespace Gdiplus;
 
@@ -73,18 +74,8 @@ Image* CKvImage::LoadPngFromRes(int id, const wchar_t* type) {
   const void* bytes = loaded ? LockResource(loaded) : nullptr;
   if (!bytes) return nullptr;
   const DWORD size = SizeofResource(m_hInst, res);
-  // GDI+ may keep reading the stream for as long as the picture lives, so it gets a movable copy
-  // of its own rather than the module's memory.
-  kv::UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, size));
-  if (!block) return nullptr;
-  {
-    kv::GlobalLockScope lock(block.get());
-    if (!lock.get()) return nullptr;
-    std::memcpy(lock.get(), bytes, size);
-  }
-  kv::ComPtr<IStream> stream;
-  if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, stream.put()))) return nullptr;
-  block.release();  // the stream frees it
+  const kv::ComPtr<IStream> stream = kv::gfx::StreamOfCopy(bytes, size);
+  if (!stream) return nullptr;
   return Checked(Image::FromStream(stream.get(), FALSE)).release();
 }
 

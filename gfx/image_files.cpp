@@ -8,15 +8,14 @@
 #include "gfx/gfx_texts.h"
 #include "gfx/image.h"
 #include "util/handles.h"
+#include "util/format.h"
 
 using namespace Gdiplus;
 
 namespace {
 
 std::wstring MimeOf(const wchar_t* format) {
-  wchar_t mime[64] = {};
-  _snwprintf(mime, 63, kv::gfx::kMimeFormat, format ? format : L"");
-  return mime;
+  return kv::FormatBounded(64, kv::gfx::kMimeFormat, format ? format : L"");
 }
 
 }  // namespace

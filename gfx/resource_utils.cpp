@@ -136,24 +136,33 @@ int KvResSave(int id, const wchar_t* type, const wchar_t* path) {
   return WriteFile(file.get(), bytes, size, &written, nullptr) && written == size ? 1 : 0;
 }
 
-IStream* KvResGetStream(int id, const wchar_t* type) {
-  DWORD size = 0;
-  const void* bytes = FindOwnResource(id, type, &size);
-  if (!bytes) return nullptr;
-  kv::UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, size ? size : 1));
-  if (!block) return nullptr;
-  {
+namespace kv::gfx {
+
+kv::ComPtr<IStream> StreamOfCopy(const void* bytes, size_t size) {
+  kv::UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, size ? size : 1));
+  if (!block) return {};
+  if (size) {
     kv::GlobalLockScope lock(block.get());
-    if (!lock.get()) return nullptr;
+    if (!lock.get()) return {};
     std::memcpy(lock.get(), bytes, size);
   }
-  IStream* stream = nullptr;
-  if (FAILED(CreateStreamOnHGlobal(block.get(), TRUE, &stream))) return nullptr;
+  kv::ComPtr<IStream> stream;
+  if (FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, stream.put()))) return {};
   block.release();  // the stream frees it
+  // The block may be larger than asked for, and holds a spare byte for nothing.
   ULARGE_INTEGER exact = {};
   exact.QuadPart = size;
   stream->SetSize(exact);
   return stream;
+}
+
+}  // namespace kv::gfx
+
+IStream* KvResGetStream(int id, const wchar_t* type) {
+  DWORD size = 0;
+  const void* bytes = FindOwnResource(id, type, &size);
+  if (!bytes) return nullptr;
+  return kv::gfx::StreamOfCopy(bytes, size).release();
 }
 
 int KvResUpdate2(const wchar_t* exe, int id, const wchar_t* type, void* data, int size) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <objidl.h>
 
+#include "util/handles.h"
 #include "util/kv_api.h"
 
 // A stream over a private copy of the resource, or null. The caller releases it.
@@ -22,3 +23,10 @@ KV_API int KvResUpdate2(const wchar_t* exe, int id, const wchar_t* type, void* d
 // Writes the icons of an .ico file into exe as icon group groupId, icons numbered from 0,
 // language 2052. Non-zero exactly when every icon was written; on any failure exe stays as it was.
 KV_API int ReplaceExeIco(const wchar_t* exe, const wchar_t* icoFile, int groupId);
+
+namespace kv::gfx {
+// A stream over a movable copy of size bytes (none: an empty stream), exactly size long, or null.
+// GDI+ may read a picture's stream for as long as the picture lives, so it never gets memory
+// owned by someone else.
+kv::ComPtr<IStream> StreamOfCopy(const void* bytes, size_t size);
+}  // namespace kv::gfx

@@ -8,14 +8,15 @@
 #include "gfx/gfx_texts.h"
 #include "util/files.h"
 #include "util/handles.h"
+#include "gfx/resource_utils.h"
+#include "util/format.h"
+#include "util/caller_text.h"
 
 namespace {
 
+// Two texts into a format that adds a few characters.
 std::wstring Format(const wchar_t* format, const std::wstring& a, const std::wstring& b) {
-  const int room = static_cast<int>(a.size() + b.size() + 32);
-  std::vector<wchar_t> text(room);
-  _snwprintf(text.data(), room - 1, format, a.c_str(), b.c_str());
-  return text.data();
+  return kv::FormatBounded(a.size() + b.size() + 32, format, a.c_str(), b.c_str());
 }
 
 // The record name of a source file: after the last backslash, up to the first dot after it.
@@ -46,7 +47,7 @@ int CKvSkin::GetResType() { return m_nResType; }
 
 void CKvSkin::SetThemesName(const wchar_t* name) {
   m_strThemesPath = Format(kv::gfx::kThemesFormat, kv::ProgramFolder(), name ? name : L"");
-  m_nResType = 1;
+  m_nResType = kFromTheme;
 }
 
 void CKvSkin::GetThemesPath(wchar_t* buffer) {
@@ -56,7 +57,7 @@ void CKvSkin::GetThemesPath(wchar_t* buffer) {
 
 void CKvSkin::SetSkinName(const wchar_t* name) {
   m_strSkinPath = Format(kv::gfx::kSkinsFormat, kv::ProgramFolder(), name ? name : L"");
-  m_nResType = 2;
+  m_nResType = kFromPackage;
 }
 
 bool CKvSkin::LoadSkin(const wchar_t* name) {
@@ -114,27 +115,14 @@ bool CKvSkin::FindRes(const wchar_t* name, IStream*& stream) {
     const DWORD dataStart = offset + kHeadSize;
     if (length > m_dwSkinSize - dataStart) return false;
     if (lstrcmpW(recordName, name) == 0) {
-      kv::UniqueGlobal copy(GlobalAlloc(GMEM_MOVEABLE, length ? length : 1));
-      if (!copy) return false;
-      {
-        kv::GlobalLockScope copyLock(copy.get());
-        if (!copyLock.get()) return false;
-        if (length) std::memcpy(copyLock.get(), package + dataStart, length);
-      }
-      IStream* created = nullptr;
-      if (FAILED(CreateStreamOnHGlobal(copy.get(), TRUE, &created))) return false;
-      copy.release();  // the stream frees it
-      if (length == 0) {
-        // The block holds one spare byte; the stream shows the record's true size.
-        ULARGE_INTEGER zero = {};
-        created->SetSize(zero);
-      }
+      kv::ComPtr<IStream> created = kv::gfx::StreamOfCopy(package + dataStart, length);
+      if (!created) return false;
       tagSkinRes res;
       std::memset(&res, 0, sizeof(res));
-      lstrcpynW(res.szName, recordName, 30);
-      res.pStream = created;
+      kv::CopyToField(res.szName, recordName);
+      res.pStream = created.release();  // the list holds it from here
       m_vecRes.push_back(res);
-      stream = created;
+      stream = res.pStream;
       return true;
     }
     offset = dataStart + length;

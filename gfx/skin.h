@@ -29,6 +29,11 @@ class KV_CLASS CKvSkin {
   CKvSkin(const CKvSkin&) = delete;
   CKvSkin& operator=(const CKvSkin&) = delete;
 
+  // The modes: where widget pictures come from.
+  static constexpr int kFromResources = 0;
+  static constexpr int kFromTheme = 1;
+  static constexpr int kFromPackage = 2;
+
   void SetResType(int mode);
   int GetResType();
   // Theme folder <program folder>Themes\<name>\; mode 1.
@@ -62,7 +67,7 @@ class KV_CLASS CKvSkin {
   std::wstring m_strThemesPath;
   kv::UniqueGlobal m_hSkin;  // the whole package, or empty
   DWORD m_dwSkinSize = 0;
-  int m_nResType = 0;
+  int m_nResType = kFromResources;
   std::vector<tagSkinRes> m_vecRes;
 };
 

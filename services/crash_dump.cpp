@@ -9,6 +9,7 @@
 #include "uninstall/report.h"
 #include "util/handles.h"
 #include "util/files.h"
+#include "util/format.h"
 
 namespace {
 
@@ -34,14 +35,14 @@ std::atomic<bool> g_handled{false};
 
 void WriteDump(EXCEPTION_POINTERS* info) {
   // The path, "_", at most 11 characters of tick count, ".dmp".
-  wchar_t file[MAX_PATH + 32] = {};
-  ::wsprintfW(file, kDumpFileFormat, kv::ProgramPath().c_str(), static_cast<int>(::GetTickCount()));
+  const std::wstring file = kv::FormatBounded(MAX_PATH + 32, kDumpFileFormat, kv::ProgramPath().c_str(),
+                                              static_cast<int>(::GetTickCount()));
 
   kv::UniqueHandleKernel process(
       ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, ::GetCurrentProcessId()));
   if (!process) return;
   kv::UniqueFile dump(
-      ::CreateFileW(file, FILE_ALL_ACCESS, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+      ::CreateFileW(file.c_str(), FILE_ALL_ACCESS, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   if (!dump) return;
   MINIDUMP_EXCEPTION_INFORMATION exception = {};
   exception.ThreadId = ::GetCurrentThreadId();
@@ -87,7 +88,8 @@ LONG WINAPI CkvDump::ExceptionFilter(EXCEPTION_POINTERS* info) {
     CKvApp* app = GetKvApp();
     CKvMsgBox box;
     box.m_nPicture = kCrashPicture;
-    box.ShowBox(app->m_hMainWnd, nullptr, app->m_szAppName, 0, kBoxCountdown, kBoxWidth,
+    box.ShowBox(app->m_hMainWnd, nullptr, app->m_szAppName, CKvMsgBox::kStyleOk, kBoxCountdown,
+                kBoxWidth,
                 kBoxHeight, kBoxShowEffect, kBoxCloseEffect);
   }
   g_handled = true;

@@ -11,6 +11,7 @@
 #include "services/zlib_codec.h"
 #include "util/files.h"
 #include "util/handles.h"
+#include "util/format.h"
 
 namespace {
 
@@ -205,17 +206,17 @@ void CKvNet::LoadProxyConfig() {
 HINTERNET CKvNet::OpenInternet(bool withTimeout) {
   DWORD flags = 0;
   ::InternetGetConnectedState(&flags, 0);
-  wchar_t agent[32] = {};
-  ::wsprintfW(agent, kAgentFormat, static_cast<long>(::GetTickCount()));
+  const std::wstring agent = kv::FormatBounded(32, kAgentFormat, static_cast<long>(::GetTickCount()));
   HINTERNET internet = nullptr;
   if (m_proxy.enabled) {
-    wchar_t proxy[160] = {};  // both fields are bounded: at most 100 + 12 characters
-    ::wsprintfW(proxy, kProxyFormat, Field(m_proxy.host).c_str(), Field(m_proxy.port).c_str());
-    internet = ::InternetOpenW(agent, INTERNET_OPEN_TYPE_PROXY, proxy, nullptr, 0);
+    // Both fields are bounded: at most 100 + 12 characters.
+    const std::wstring proxy =
+        kv::FormatBounded(160, kProxyFormat, Field(m_proxy.host).c_str(), Field(m_proxy.port).c_str());
+    internet = ::InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
   } else {
     const DWORD access = (flags & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
                                                               : INTERNET_OPEN_TYPE_DIRECT;
-    internet = ::InternetOpenW(agent, access, nullptr, nullptr, 0);
+    internet = ::InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0);
   }
   if (internet && withTimeout) {
     DWORD timeout = kConnectTimeoutMs;

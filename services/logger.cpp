@@ -11,6 +11,7 @@
 #include "util/shared_memory.h"
 #include "util/system.h"
 #include "util/identity.h"
+#include "util/format.h"
 
 namespace {
 
@@ -32,33 +33,22 @@ SYSTEMTIME Now() {
 
 namespace kv {
 
-// _snwprintf is the Microsoft flavour: %s takes wide text, as the formats of the log expect.
 std::wstring LogFileNameFor(const std::wstring& folder, const SYSTEMTIME& time) {
-  wchar_t name[MAX_PATH + 64] = {};
-  _snwprintf(name, sizeof(name) / sizeof(name[0]) - 1, texts::kFileNameFormat, folder.c_str(), time.wYear,
-             time.wMonth, time.wDay);
-  return name;
+  return FormatBounded(MAX_PATH + 64, texts::kFileNameFormat, folder.c_str(), time.wYear, time.wMonth,
+                       time.wDay);
 }
 
 std::wstring LogLineFor(const SYSTEMTIME& time, const std::wstring& message) {
-  const int room = static_cast<int>(message.size()) + 64;
-  std::vector<wchar_t> line(static_cast<size_t>(room) + 1, L'\0');
-  const int n = _snwprintf(line.data(), static_cast<size_t>(room), texts::kLineFormat, time.wYear,
-                           time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
-                           message.c_str());
-  return n < 0 ? std::wstring(line.data(), static_cast<size_t>(room)) : std::wstring(line.data(), n);
+  return FormatBounded(message.size() + 65, texts::kLineFormat, time.wYear, time.wMonth, time.wDay,
+                       time.wHour, time.wMinute, time.wSecond, message.c_str());
 }
 
 std::wstring FormatLogMessage(LPCWSTR format, va_list args) {
   if (!format) return {};
-  wchar_t text[CKvLog::kMessageUnits + 1] = {};
-  // Cut at the room; the result is -1 then and nothing is terminated, hence the zeroed last unit.
-  _vsnwprintf(text, CKvLog::kMessageUnits, format, args);
-  text[CKvLog::kMessageUnits] = L'\0';
-  size_t len = std::wcslen(text);
+  std::wstring text = FormatBoundedV(CKvLog::kMessageUnits + 1, format, args);
   // Do not leave half of a surrogate pair at the cut.
-  if (len == static_cast<size_t>(CKvLog::kMessageUnits) && IS_HIGH_SURROGATE(text[len - 1])) --len;
-  return std::wstring(text, len);
+  if (text.size() == static_cast<size_t>(CKvLog::kMessageUnits) && IS_HIGH_SURROGATE(text.back())) text.pop_back();
+  return text;
 }
 
 }  // namespace kv

@@ -47,7 +47,7 @@ void CKvButton::Init(const wchar_t* caption, int x, int y, int width, int height
   m_strSkinExt = kv::ui::kButtonSkinExt;
   if (pictureFile) {
     m_strPicFile = pictureFile;
-    m_nPicSource = 3;
+    m_nPicSource = kPicFromFile;
   }
   m_hHostWnd = host;
   m_pfnDown = nullptr;
@@ -76,18 +76,18 @@ void CKvButton::Draw(HDC dc, int x, int y) {
   if (m_nStateCount > 1 && m_nState >= m_nStateCount) m_nState = m_nStateCount - 1;
 
   CKvSkin* skin = GetKvSkin();
-  if (m_nPicSource == 3) {
+  if (m_nPicSource == kPicFromFile) {
     if (::PathFileExistsW(m_strPicFile.c_str()))
       DrawFromFile(dc, m_strPicFile.c_str(), x, y);
     else
       DrawFromResource(dc, x, y, 0);
-  } else if (skin->GetResType() == 1) {
+  } else if (skin->GetResType() == CKvSkin::kFromTheme) {
     const std::wstring file = ThemePictureFile(m_strSkinName, m_nState, m_strSkinExt);
     if (!file.empty())
       DrawFromFile(dc, file.c_str(), x, y);
     else
       DrawFromResource(dc, x, y, 0);
-  } else if (skin->GetResType() == 2) {
+  } else if (skin->GetResType() == CKvSkin::kFromPackage) {
     // Only asked: the package's picture is not drawn, the resource is.
     IStream* unused = nullptr;
     skin->GetRes(m_strSkinName.c_str(), unused);
@@ -98,7 +98,8 @@ void CKvButton::Draw(HDC dc, int x, int y) {
 
   if (!m_strCaption.empty()) {
     GetKvImage()->DrawString(dc, m_hFont, m_strCaption.c_str(), x + m_nCaptionDx, y + m_nCaptionDy,
-                             m_nWidth - m_nCaptionDx, m_nHeight, m_crText, 254, true, true, 0);
+                             m_nWidth - m_nCaptionDx, m_nHeight, m_crText, kv::gfx::kTextAlpha, true,
+                             true, 0);
   }
 }
 

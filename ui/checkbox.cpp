@@ -25,20 +25,20 @@ void CKvBaseEx::DrawImage(HDC dc, int x, int y, int width, int height) {
 
   CKvImage* image = GetKvImage();
   CKvSkin* skin = GetKvSkin();
-  if (m_nPicSource == 3) {
+  if (m_nPicSource == kPicFromFile) {
     if (::PathFileExistsW(m_strPicFile.c_str())) {
       image->DrawStretchImg(dc, m_strPicFile.c_str(), x, y, width, height, m_nEdgeWidth,
                             m_nFrameCount, m_nState, 0);
       return;
     }
-  } else if (skin->GetResType() == 1) {
+  } else if (skin->GetResType() == CKvSkin::kFromTheme) {
     const std::wstring file = ThemePictureFile(m_strSkinName, m_nState, m_strSkinExt);
     if (!file.empty()) {
       image->DrawStretchImg(dc, file.c_str(), x, y, width, height, m_nEdgeWidth, m_nFrameCount,
                             m_nState, 0);
       return;
     }
-  } else if (skin->GetResType() == 2) {
+  } else if (skin->GetResType() == CKvSkin::kFromPackage) {
     IStream* stream = nullptr;  // the skin's; never released here
     if (skin->GetRes(m_strSkinName.c_str(), stream) && stream) {
       image->DrawStretchImg(dc, stream, x, y, width, height, m_nEdgeWidth, m_nFrameCount,
@@ -75,7 +75,7 @@ void CKvCheckBox::Init(const wchar_t* label, int x, int y, int width, int height
   m_strSkinName = kv::ui::kCheckBoxSkinName;
   if (pictureFile) {
     m_strPicFile = pictureFile;
-    m_nPicSource = 3;
+    m_nPicSource = kPicFromFile;
   }
   m_hHostWnd = host;
   m_nLabelDy = KvTextDy();
@@ -87,7 +87,7 @@ void CKvCheckBox::Draw(HDC dc, int x, int y) {
   DrawImage(dc, x, y + 2, 15, 15);
   if (m_strLabel.empty()) return;
   GetKvImage()->DrawString(dc, m_hFont, m_strLabel.c_str(), x + 18, y + m_nLabelDy, m_nWidth - 20,
-                           m_nHeight, m_crText, 254, false, true, 0);
+                           m_nHeight, m_crText, kv::gfx::kTextAlpha, false, true, 0);
 }
 
 void CKvCheckBox::Paint(HDC dc) {

@@ -224,32 +224,41 @@ void CKvDlg::OnKeyDown(WPARAM wParam, LPARAM lParam) { RouteKey(false, wParam, l
 
 void CKvDlg::OnChar(WPARAM wParam, LPARAM lParam) { RouteKey(true, wParam, lParam); }
 
+namespace {
+
+// How near the border the pointer grabs an edge, and nearer still a bottom corner.
+constexpr int kEdgeGrip = 5;
+constexpr int kCornerGrip = 8;
+
+// The edge under (x, y) in a client area of w x h: corners first, then the sides, then top and bottom.
+int EdgeUnder(int x, int y, int w, int h) {
+  if (x < kCornerGrip && y > h - kCornerGrip) return CKvDlg::kEdgeBottomLeft;
+  if (x > w - kCornerGrip && y > h - kCornerGrip) return CKvDlg::kEdgeBottomRight;
+  if (x < kEdgeGrip) return CKvDlg::kEdgeLeft;
+  if (x > w - kEdgeGrip) return CKvDlg::kEdgeRight;
+  if (y < kEdgeGrip) return CKvDlg::kEdgeTop;
+  if (y > h - kEdgeGrip) return CKvDlg::kEdgeBottom;
+  return CKvDlg::kEdgeNone;
+}
+
+}  // namespace
+
 bool CKvDlg::ResizeHitTest(int x, int y, bool capture) {
   if (!m_bResizable) return false;
   RECT client = {};
   ::GetClientRect(m_hWnd, &client);
   const int W = client.right, H = client.bottom;
-  if (m_nResizeEdge == -1 && (x < 0 || x > W || y < 0 || y > H)) return false;
-  const int e = m_nResizeEdge;
-  int edge;
-  LPCWSTR cursor;
-  // First match wins; there are no top corners.
-  if (e == 4 || (e == -1 && x < 8 && y > H - 8)) {
-    edge = 4, cursor = IDC_SIZENESW;
-  } else if (e == 5 || (e == -1 && x > W - 8 && y > H - 8)) {
-    edge = 5, cursor = IDC_SIZENWSE;
-  } else if (e == 0 || (e == -1 && x < 5)) {
-    edge = 0, cursor = IDC_SIZEWE;
-  } else if (e == 2 || (e == -1 && x > W - 5)) {
-    edge = 2, cursor = IDC_SIZEWE;
-  } else if (e == 1 || (e == -1 && y < 5)) {
-    edge = 1, cursor = IDC_SIZENS;
-  } else if (e == 3 || (e == -1 && y > H - 5)) {
-    edge = 3, cursor = IDC_SIZENS;
-  } else {
-    return false;
+  // While a drag runs the captured edge holds, wherever the pointer has gone.
+  int edge = m_nResizeEdge;
+  if (edge == kEdgeNone) {
+    if (x < 0 || x > W || y < 0 || y > H) return false;
+    edge = EdgeUnder(x, y, W, H);
   }
-  ::SetCursor(::LoadCursorW(nullptr, cursor));
+  // Indexed by edge.
+  static const LPCWSTR kCursors[] = {IDC_SIZEWE, IDC_SIZENS,   IDC_SIZEWE,
+                                     IDC_SIZENS, IDC_SIZENESW, IDC_SIZENWSE};
+  if (edge < kEdgeLeft || edge > kEdgeBottomRight) return false;
+  ::SetCursor(::LoadCursorW(nullptr, kCursors[edge]));
   if (capture) {
     m_nResizeEdge = edge;
     ::SetCapture(m_hWnd);
@@ -258,24 +267,24 @@ bool CKvDlg::ResizeHitTest(int x, int y, bool capture) {
 }
 
 bool CKvDlg::ApplyResize(bool release) {
-  if (!m_bResizable || m_nResizeEdge == -1) return false;
+  if (!m_bResizable || m_nResizeEdge == kEdgeNone) return false;
   POINT cursor = {};
   ::GetCursorPos(&cursor);
   RECT r = {};
   ::GetWindowRect(m_hWnd, &r);
   switch (m_nResizeEdge) {
-    case 0: r.left = cursor.x; break;
-    case 1: r.top = cursor.y; break;
-    case 2: r.right = cursor.x; break;
-    case 3: r.bottom = cursor.y; break;
-    case 4: r.left = cursor.x, r.bottom = cursor.y; break;
-    case 5: r.right = cursor.x, r.bottom = cursor.y; break;
+    case kEdgeLeft: r.left = cursor.x; break;
+    case kEdgeTop: r.top = cursor.y; break;
+    case kEdgeRight: r.right = cursor.x; break;
+    case kEdgeBottom: r.bottom = cursor.y; break;
+    case kEdgeBottomLeft: r.left = cursor.x, r.bottom = cursor.y; break;
+    case kEdgeBottomRight: r.right = cursor.x, r.bottom = cursor.y; break;
     default: return false;
   }
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (w < m_nMinWidth || h < m_nMinHeight) {
     ::ReleaseCapture();
-    m_nResizeEdge = -1;
+    m_nResizeEdge = kEdgeNone;
     return false;
   }
   m_nX = r.left;
@@ -284,7 +293,7 @@ bool CKvDlg::ApplyResize(bool release) {
   m_nHeight = h;
   ::MoveWindow(m_hWnd, r.left, r.top, w, h, TRUE);
   if (release) {
-    m_nResizeEdge = -1;
+    m_nResizeEdge = kEdgeNone;
     ::ReleaseCapture();
   }
   return true;

@@ -64,7 +64,17 @@ class CKvDlg : public CKvWin {
   std::atomic<bool> m_bFrozen{false};
   std::atomic<bool> m_bEffectRunning{false};
   bool m_bTracking = false;
-  int m_nResizeEdge = -1;  // 0 left, 1 top, 2 right, 3 bottom, 4 bottom-left, 5 bottom-right
+  // The edge a resize drags: the values of m_nResizeEdge. There are no top corners.
+  enum ResizeEdge {
+    kEdgeNone = -1,
+    kEdgeLeft,
+    kEdgeTop,
+    kEdgeRight,
+    kEdgeBottom,
+    kEdgeBottomLeft,
+    kEdgeBottomRight
+  };
+  int m_nResizeEdge = kEdgeNone;
   std::vector<CKvBase*> m_vecChildren;  // not owned
   int m_nBkPicId = 0;
   HDC m_hParentBkDC = nullptr;

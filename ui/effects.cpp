@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "gfx/image.h"
+#include "gfx/resource_utils.h"
 #include "ui/dialog.h"
 #include "ui/memory_dc.h"
 #include "ui/ui_texts.h"
@@ -384,12 +385,11 @@ void CKvDlg::PlayEffect(int effect) {
           kv::WindowDC screen(m_hWnd);
           Paint(screen.get());
         }
-        kv::UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, 0));
-        if (!block || FAILED(::CreateStreamOnHGlobal(block.get(), TRUE, picture.put()))) {
+        picture = kv::gfx::StreamOfCopy(nullptr, 0);
+        if (!picture) {
           stop = true;
           break;
         }
-        block.release();  // the stream owns the block from here on and frees it with itself
         GetKvImage()->BmToStream(m_dcFrame.m_hBitmap, picture.get(), kv::ui::kBmpFormat);
         break;
       }

@@ -21,9 +21,16 @@ class CKvMsgBox : public CKvDlg {
   void OnCreate() override;
   void DrawOverlay(HDC dc) override;
 
-  // style 0: OK; 1: OK and Cancel; other: no push buttons. countdown > 0: closes itself as OK
-  // after that many seconds. Returns 1 for OK (or the countdown), 2 for every other way, and 2 at
-  // once when the box's window cannot be made.
+  // Styles: the push buttons the box shows (any other value: none).
+  static constexpr int kStyleOk = 0;
+  static constexpr int kStyleOkCancel = 1;
+  // Results of ShowBox.
+  static constexpr int kResultOk = 1;
+  static constexpr int kResultCancel = 2;
+
+  // countdown > 0: closes itself as OK after that many seconds. Returns kResultOk for OK (or the
+  // countdown), kResultCancel for every other way, and at once when the box's window cannot be
+  // made.
   int ShowBox(HWND parent, const wchar_t* message, const wchar_t* title, int style,
               int countdown, int width, int height, int showEffect, int closeEffect);
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "gfx/font.h"
+#include "gfx/gfx_texts.h"
 #include "gfx/image.h"
 
 int KvTextDy() { return GetKvFont()->isSupportYaHei() ? 0 : 2; }
@@ -31,7 +32,7 @@ void CKvText::SetFont(int size, COLORREF colour, const wchar_t* face, int bold, 
 void CKvText::Draw(HDC dc, int x, int y) {
   if (!dc || m_strText.empty()) return;
   GetKvImage()->DrawString(dc, m_hFont, m_strText.c_str(), x, y + m_nTextDy, m_nWidth, m_nHeight,
-                           m_crText, 254, m_bCentred, true, 0);
+                           m_crText, kv::gfx::kTextAlpha, m_bCentred, true, 0);
 }
 
 void CKvText::Paint(HDC dc) {

@@ -27,7 +27,6 @@ inline constexpr int kMouseRightUp = 5;
 
 // Text, check box and message box.
 inline constexpr wchar_t kCheckBoxSkinName[] = L"checkbox";
-inline constexpr wchar_t kSongTiFace[] = L"宋体";
 inline constexpr wchar_t kMsgBoxTitle[] = L"提示信息";
 inline constexpr wchar_t kMsgBoxOk[] = L"确定";
 inline constexpr wchar_t kMsgBoxCancel[] = L"取消";

@@ -8,6 +8,7 @@
 #include "ui/memory_dc.h"
 #include "ui/ui_texts.h"
 #include "util/handles.h"
+#include "util/format.h"
 
 CKvBase::CKvBase() : m_hFont(GetKvFont()->GetFont(0, nullptr, 0, 0, 0)) {}
 
@@ -93,9 +94,8 @@ void CKvBase::Show(bool show) {
 std::wstring ThemePictureFile(const std::wstring& skinName, int state, const std::wstring& ext) {
   wchar_t folder[MAX_PATH] = {};
   GetKvSkin()->GetThemesPath(folder);
-  // wsprintfW: a wide "%s" of the C runtime's printf would read a narrow string. Its output
-  // limit of 1024 characters is above the room here only for names no theme uses.
-  wchar_t file[1024] = {};
-  ::wsprintfW(file, kv::ui::kThemeFileFormat, folder, skinName.c_str(), state, ext.c_str());
-  return ::PathFileExistsW(file) ? std::wstring(file) : std::wstring();
+  // 1023 characters are above the room of a path here only for names no theme uses.
+  const std::wstring file =
+      kv::FormatBounded(1024, kv::ui::kThemeFileFormat, folder, skinName.c_str(), state, ext.c_str());
+  return ::PathFileExistsW(file.c_str()) ? file : std::wstring();
 }

@@ -51,7 +51,9 @@ class CKvBase {
   HWND m_hHostWnd = nullptr;
   bool m_bInputOff = false;
   bool m_bVisible = true;
-  int m_nPicSource = 0;  // 3: the picture is an explicit file
+  // kPicFromFile: the picture is an explicit file; anything else: the skin's mode decides.
+  static constexpr int kPicFromFile = 3;
+  int m_nPicSource = 0;
   int m_nStateCount = 4;
   bool m_bDragThrough = false;
   HDC m_hBkDC = nullptr;     // the dialog's background buffer

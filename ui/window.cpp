@@ -4,6 +4,7 @@
 #include "ui/memory_dc.h"
 #include "ui/ui_texts.h"
 #include "util/handles.h"
+#include "util/format.h"
 
 CKvWin::CKvWin() = default;
 
@@ -72,10 +73,8 @@ bool CKvWin::Create(DWORD style, int x, int y, int width, int height, DWORD exSt
   m_nHeight = height;
 
   CKvApp* app = GetKvApp();
-  wchar_t name[1024] = {};
-  ::wsprintfW(name, kv::ui::kClassNameFormat, app->m_szAppName,
-              static_cast<int>(::GetTickCount()));
-  m_strClassName = name;
+  m_strClassName =
+      kv::FormatBounded(1024, kv::ui::kClassNameFormat, app->m_szAppName, static_cast<int>(::GetTickCount()));
 
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);

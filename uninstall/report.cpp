@@ -8,6 +8,8 @@
 #include "services/http_client.h"
 #include "util/handles.h"
 #include "util/identity.h"
+#include "util/format.h"
+#include "util/caller_text.h"
 
 namespace {
 
@@ -20,11 +22,6 @@ constexpr size_t kMaxUrlChars = 1024;  // with its terminator
 
 std::atomic<int> g_in_flight{0};
 
-template <size_t N>
-void CopyInto(wchar_t (&field)[N], LPCWSTR text) {
-  std::wcsncpy(field, text, N - 1);
-  field[N - 1] = L'\0';
-}
 
 // Runs on the report's own thread; owns the block.
 DWORD WINAPI SendReport(void* param) {
@@ -36,12 +33,11 @@ DWORD WINAPI SendReport(void* param) {
   CreateUID(uid, 1);
   const int sign = static_cast<int>(::GetTickCount());
 
-  // wsprintfW stops at 1024 characters with the terminator.
-  wchar_t url[kMaxUrlChars + 1] = {};
-  ::wsprintfW(url, kReportFormat, request->url, request->type, value, uid, sign);
+  const std::wstring url = kv::FormatBounded(kMaxUrlChars, kReportFormat, request->url, request->type, value, uid,
+                                             sign);
 
   char answer[kAnswerBytes] = {};
-  CKvNet::Instance().GetUrlInfo(url, answer, kAnswerBytes);
+  CKvNet::Instance().GetUrlInfo(url.c_str(), answer, kAnswerBytes);
   request.reset();
   --g_in_flight;
   return 0;
@@ -53,9 +49,9 @@ void DoReport(LPCWSTR url, LPCWSTR type, LPCWSTR value) {
   if (!url || !type || std::wcslen(type) >= kTypeRoom) return;
   auto request = std::make_unique<ReportRequest>();
   *request = {};
-  CopyInto(request->url, url);
-  CopyInto(request->type, type);
-  if (value && std::wcslen(value) < kValueRoom) CopyInto(request->value, value);
+  kv::CopyToField(request->url, url);
+  kv::CopyToField(request->type, type);
+  if (value && std::wcslen(value) < kValueRoom) kv::CopyToField(request->value, value);
 
   ++g_in_flight;
   kv::UniqueHandleKernel thread(::CreateThread(nullptr, 0, SendReport, request.get(), 0, nullptr));

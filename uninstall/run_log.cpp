@@ -4,6 +4,7 @@
 
 #include "services/logger.h"
 #include "util/handles.h"
+#include "util/format.h"
 
 namespace kv::runlog {
 namespace {
@@ -63,9 +64,8 @@ void Note(const std::wstring& line) {
   if (!sink.file) return;
   SYSTEMTIME now;
   ::GetLocalTime(&now);
-  wchar_t stamp[32];
-  wsprintfW(stamp, L"%d-%02d-%02d %02d:%02d:%02d ", now.wYear, now.wMonth, now.wDay, now.wHour,
-            now.wMinute, now.wSecond);
+  const std::wstring stamp = kv::FormatBounded(32, L"%d-%02d-%02d %02d:%02d:%02d ", now.wYear, now.wMonth,
+                                               now.wDay, now.wHour, now.wMinute, now.wSecond);
   const std::string bytes = Utf8(stamp + line + L"\r\n");
   DWORD written = 0;
   ::WriteFile(sink.file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);

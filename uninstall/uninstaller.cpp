@@ -53,7 +53,7 @@ unsigned __stdcall CKvUninstaller::UninstallThread(void* param) {
   auto* self = static_cast<CKvUninstaller*>(param);
   ::Sleep(kStartDelayMs);
   self->UninstallFunc();
-  ::PostMessageW(self->m_hNotify, WM_KV_PROGRESS, 100, 0);
+  ::PostMessageW(self->m_hNotify, WM_KV_PROGRESS, kProgressDone, 0);
   return 0;
 }
 
@@ -63,7 +63,7 @@ bool CKvUninstaller::UninstallFunc() {
   {
     kv::UniqueStdioFile file(_wfopen(record_path.c_str(), L"rb"));
     if (!file) {
-      ::PostMessageW(m_hNotify, WM_KV_PROGRESS, 100, 0);
+      ::PostMessageW(m_hNotify, WM_KV_PROGRESS, kProgressDone, 0);
       return false;
     }
     ReadRecordLists(file.get(), &m_record, &m_removals, &m_shortcuts);
@@ -138,8 +138,8 @@ int CKvUninstaller::CountFiles(LPCWSTR dir) { return kv::sweep::FolderSweep::Cou
 
 void CKvUninstaller::SendProgress() {
   if (m_nFilesTotal <= 0) return;
-  const long long percent = static_cast<long long>(m_nFilesDone) * 100 / m_nFilesTotal;
-  if (percent >= 0 && percent <= 100)
+  const long long percent = static_cast<long long>(m_nFilesDone) * kProgressDone / m_nFilesTotal;
+  if (percent >= 0 && percent <= kProgressDone)
     ::SendMessageW(m_hNotify, WM_KV_PROGRESS, static_cast<WPARAM>(percent), 0);
 }
 

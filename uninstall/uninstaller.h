@@ -13,6 +13,7 @@
 // wParam: percentage 0..100, lParam: 0. The folder walk sends its percentages; the engine posts
 // its final 100 when it has finished, so only a posted 100 means done.
 constexpr UINT WM_KV_PROGRESS = 2025;
+constexpr int kProgressDone = 100;
 
 // Exit codes for callers that deploy software, the values Windows installers use.
 constexpr DWORD kExitRestartNeeded = 3010;  // removed; the next restart completes it

@@ -24,4 +24,12 @@ inline bool CopyToCaller(std::wstring_view text, wchar_t* out, size_t room) {
   return true;
 }
 
+// Copies text into a fixed field of a record, cut to fit; the rest of the field, and all of it for
+// a null text, is zeros.
+template <size_t N>
+void CopyToField(wchar_t (&field)[N], const wchar_t* text) {
+  std::wmemset(field, L'\0', N);
+  if (text) std::wcsncpy(field, text, N - 1);
+}
+
 }  // namespace kv

@@ -202,6 +202,8 @@ class ComPtr {
     return &p_;
   }
   void** put_void() noexcept { return reinterpret_cast<void**>(put()); }
+  // Hands the reference to a caller who releases it.
+  T* release() noexcept { return std::exchange(p_, nullptr); }
   template <typename U>
   HRESULT As(ComPtr<U>* out) const noexcept {
     return p_ ? p_->QueryInterface(__uuidof(U), out->put_void()) : E_POINTER;

@@ -13,6 +13,7 @@
 #include "util/crypt_handles.h"
 #include "util/handles.h"
 #include "util/system.h"
+#include "util/format.h"
 
 namespace {
 
@@ -79,12 +80,8 @@ std::wstring ReadDefault(HKEY key, DWORD chars) {
   return text;
 }
 
-// wsprintfW: %s is wide text; the result holds at most 1024 characters with its terminator.
-std::wstring Format(const wchar_t* format, const wchar_t* arg) {
-  wchar_t text[1025] = {};
-  ::wsprintfW(text, format, arg);
-  return text;
-}
+// At most 1023 characters.
+std::wstring Format(const wchar_t* format, const wchar_t* arg) { return kv::FormatBounded(1024, format, arg); }
 
 }  // namespace
 
@@ -93,8 +90,7 @@ void CreateUID(LPWSTR out, int persist) {
   std::srand(::GetTickCount());
   const int first = std::rand();
   const int second = std::rand();
-  wchar_t uid[kUidRoom] = {};
-  ::wsprintfW(uid, kUidFormat, static_cast<int>(::GetTickCount()), second, first);
+  std::wstring uid = kv::FormatBounded(kUidRoom, kUidFormat, static_cast<int>(::GetTickCount()), second, first);
 
   if (persist) {
     kv::UniqueKey key;
@@ -106,15 +102,15 @@ void CreateUID(LPWSTR out, int persist) {
                                            reinterpret_cast<BYTE*>(stored), &bytes) ==
                         ERROR_SUCCESS;
       if (read && std::wcslen(stored) == kStoredUidLength)
-        std::wcscpy(uid, stored);
+        uid = stored;
       else
-        SetString(key.get(), kUidValue, uid);
+        SetString(key.get(), kUidValue, uid.c_str());
     } else {
       key = CreateKey(HKEY_CURRENT_USER, kVendorKey, KEY_READ | KEY_WRITE);
-      if (key) SetString(key.get(), kUidValue, uid);
+      if (key) SetString(key.get(), kUidValue, uid.c_str());
     }
   }
-  kv::CopyToCaller(uid, out, kUidRoom);
+  kv::CopyToCaller(uid.c_str(), out, kUidRoom);
 }
 
 int URLEncode(LPWSTR text) {
