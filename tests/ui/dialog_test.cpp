@@ -1,335 +1,241 @@
-// The skinned dialog with real windows: messages are posted to the window and dispatched by the
-// test's own pump, as the message loop would.
-#include "ui/dialog.h"
-
+// The skinned dialog on real windows, its messages sent as the message loop would hand them on,
+// and the double buffer it paints through.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "app/app.h"
-#include "tests/ui/ui_fixtures.h"
+#include "tests/ui/ui_test.h"
 #include "ui/button.h"
-#include "ui/ui_texts.h"
+#include "ui/memory_dc.h"
+#include "util/handles.h"
 
 namespace {
 
-using kvtest::Pump;
-constexpr UINT kEndWithOne = WM_APP + 1, kCloseOnly = WM_APP + 2;
+using kvtest::Frame;
 
-// Records what the tests look for; the system's move loop is not entered, since no real button
-// is held down while messages are posted.
-class ProbeDlg : public CKvDlg {
- public:
-  LRESULT WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) override {
-    if (wnd == m_hWnd && msg == WM_NCLBUTTONDOWN) return drags += (wParam == HTCAPTION), 0;
-    if (wnd == m_hWnd && msg == kEndWithOne) {
-      watched_enabled = watch && ::IsWindowEnabled(watch);
-      EndDialog(1);
-    }
-    if (wnd == m_hWnd && msg == kCloseOnly) Close();
-    return CKvDlg::WndProc(wnd, msg, wParam, lParam);
-  }
-  void OnCreate() override { ++creates, CKvDlg::OnCreate(); }
-  void DrawOverlay(HDC) override { ++overlays; }
+int g_downs, g_ups;
+void *g_down_context, *g_up_context;
+COLORREF Rgb(uint32_t p) { return RGB(p >> 16 & 255, p >> 8 & 255, p & 255); }
 
-  HWND watch = nullptr;  // a window whose enabled state is noted when the dialog ends
-  bool watched_enabled = true;
-  int drags = 0, creates = 0, overlays = 0;
-};
-
-struct Calls {
-  int up = 0, down = 0;
-  void *up_context = nullptr, *down_context = nullptr;
-} g_calls;
-void Down(void* p) { ++g_calls.down, g_calls.down_context = p; }
-void Up(void* p) { ++g_calls.up, g_calls.up_context = p; }
-
-class DialogTest : public ::testing::Test {
+class Dialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_calls = {};
-    ok_ = std::make_unique<CKvButton>(L"确 定", 255);
-    ok_->m_nStateCount = 1;
-    ok_->m_pfnDown = Down;
-    ok_->m_pfnUp = Up;
-    other_ = std::make_unique<CKvButton>(L"取 消", 325);
-    dlg_.m_vecChildren = {ok_.get(), other_.get()};
+    ASSERT_TRUE(uitest::UseHelperPictures());
+    ok_.m_nStateCount = 1;
+    ok_.m_pfnDown = [](void* c) { ++g_downs, g_down_context = c; };
+    ok_.m_pfnUp = [](void* c) { ++g_ups, g_up_context = c; };
+    dlg_.m_vecChildren = {&ok_, &other_};
     ASSERT_TRUE(dlg_.Create(0, 0, 0, 450, 230, 0, false, nullptr));
-    wnd_ = dlg_.m_hWnd;
   }
-  void Post(UINT msg, int x, int y, WPARAM w = 0) {
-    ::PostMessageW(wnd_, msg, w, MAKELPARAM(x, y));
-    Pump(30);
-  }
-  void Click(int x, int y) { Post(WM_LBUTTONDOWN, x, y), Post(WM_LBUTTONUP, x, y); }
-  RECT Rect() {
-    RECT r = {};
-    ::GetWindowRect(wnd_, &r);
-    return r;
-  }
-
-  ProbeDlg dlg_;
-  std::unique_ptr<CKvButton> ok_, other_;
-  HWND wnd_ = nullptr;
+  void Send(UINT msg, int x, int y) { ::SendMessageW(dlg_.m_hWnd, msg, 0, MAKELPARAM(x, y)); }
+  uitest::ProbeDlg dlg_;
+  CKvButton ok_{L"确 定", 255}, other_{L"取 消", 325};
 };
 
-TEST_F(DialogTest, CreateHandsChildrenTheWindowAndBuffers) {
-  EXPECT_EQ(1, dlg_.creates);
-  EXPECT_EQ(&dlg_, dlg_.m_pContext);
-  for (CKvBase* c : dlg_.m_vecChildren) {
-    EXPECT_EQ(wnd_, c->m_hHostWnd);
-    EXPECT_EQ(dlg_.m_dcBk.m_hMemDC, c->m_hBkDC);
-    EXPECT_EQ(dlg_.m_dcFrame.m_hMemDC, c->m_hFrameDC);
-    EXPECT_NE(nullptr, c->m_hFrameDC);
-  }
-  EXPECT_EQ(static_cast<LONG>(0x86020000), ::GetWindowLongW(wnd_, GWL_STYLE) & 0xFFFF0000L);
-  EXPECT_FALSE(::IsWindowVisible(wnd_)) << "a popup starts hidden";
-  wchar_t cls[256] = {};
-  ::GetClassNameW(wnd_, cls, 256);
-  EXPECT_EQ(dlg_.m_strClassName, cls);
-  EXPECT_NE(std::wstring::npos, dlg_.m_strClassName.find(L"_KVWND_"));
-
-  // A second Create leaves one window and one class.
-  const HWND first = wnd_;
-  const std::wstring first_class = dlg_.m_strClassName;
-  ::Sleep(20);  // another tick: another class name
-  ASSERT_TRUE(dlg_.Create(0, 10, 20, 300, 200, 0, false, nullptr));
-  EXPECT_FALSE(::IsWindow(first));
-  EXPECT_TRUE(::IsWindow(dlg_.m_hWnd));
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof(wc);
-  if (first_class != dlg_.m_strClassName) {
-    EXPECT_FALSE(::GetClassInfoExW(GetKvApp()->m_hInstance, first_class.c_str(), &wc));
-  }
-  EXPECT_TRUE(::GetClassInfoExW(GetKvApp()->m_hInstance, dlg_.m_strClassName.c_str(), &wc));
-  EXPECT_EQ(1, dlg_.creates);
-  EXPECT_EQ(300, dlg_.m_nWidth);
-}
-
-TEST_F(DialogTest, PostedMessagesDriveTheButtons) {
-  Post(WM_MOUSEMOVE, 280, 160);
-  EXPECT_EQ(1, ok_->m_nState);
-  EXPECT_EQ(0, other_->m_nState);
-  Post(WM_LBUTTONDOWN, 280, 160, MK_LBUTTON);
-  EXPECT_EQ(2, ok_->m_nState);
-  EXPECT_EQ(1, g_calls.down);
-  EXPECT_EQ(&dlg_, g_calls.down_context);
-  Post(WM_LBUTTONUP, 280, 160);
-  EXPECT_EQ(1, g_calls.up);
-  EXPECT_EQ(&dlg_, g_calls.up_context) << "a child without context gets the dialog";
-  EXPECT_EQ(1, ok_->m_nState);
-  EXPECT_EQ(0, dlg_.drags) << "a press on a button does not drag";
-
+// In order. Before each message: c gives OK a context of its own (kept), i turns its input off,
+// h hides it, f freezes the dialog. Every child hears every move, which is how the others leave
+// hover; presses carry the dialog, releases the child's own context where it has one.
+TEST_F(Dialog, MouseRouting) {
   int mine = 0;
-  ok_->m_pContext = &mine;
-  Click(260, 150);
-  EXPECT_EQ(&dlg_, g_calls.down_context) << "presses always carry the dialog";
-  EXPECT_EQ(&mine, g_calls.up_context);
-
-  Post(WM_MOUSEMOVE, 330, 160);
-  EXPECT_EQ(1, other_->m_nState);
-  ::SendMessageW(wnd_, WM_MOUSELEAVE, 0, 0);
-  EXPECT_EQ(0, other_->m_nState) << "leaving ends the hover";
-  EXPECT_FALSE(dlg_.m_bTracking);
-
-  // Children with input off, or hidden, hear nothing.
-  ok_->m_bInputOff = true;
-  Click(280, 160);
-  ok_->m_bInputOff = false;
-  ok_->m_bVisible = false;
-  Click(280, 160);
-  EXPECT_EQ(2, g_calls.up);
+  struct Row { char change; UINT msg; int x, y, ok, other, downs, ups; void* up; };
+  const Row rows[] = {{'-', WM_MOUSEMOVE, 280, 160, 1, 0, 0, 0, nullptr},
+                      {'-', WM_LBUTTONDOWN, 280, 160, 2, 0, 1, 0, nullptr},
+                      {'-', WM_LBUTTONUP, 280, 160, 1, 0, 1, 1, &dlg_},
+                      {'c', WM_LBUTTONDOWN, 260, 150, 2, 0, 2, 1, &dlg_},
+                      {'-', WM_LBUTTONUP, 260, 150, 1, 0, 2, 2, &mine},
+                      {'-', WM_MOUSEMOVE, 330, 160, 0, 1, 2, 2, &mine},
+                      {'-', WM_MOUSELEAVE, 0, 0, 0, 0, 2, 2, &mine},
+                      {'i', WM_LBUTTONDOWN, 280, 160, 0, 0, 2, 2, &mine},
+                      {'h', WM_LBUTTONDOWN, 280, 160, 0, 0, 2, 2, &mine},
+                      {'f', WM_MOUSEMOVE, 280, 160, 0, 0, 2, 2, &mine}};
+  g_downs = g_ups = 0, g_down_context = g_up_context = nullptr;
+  for (const Row& r : rows) {
+    if (r.change == 'c') ok_.m_pContext = &mine;
+    ok_.m_bInputOff = r.change == 'i', ok_.m_bVisible = r.change != 'h';
+    dlg_.m_bFrozen = r.change == 'f';
+    Send(r.msg, r.x, r.y);
+    EXPECT_EQ((std::vector<int>{r.ok, r.other, r.downs, r.ups}),
+              (std::vector<int>{ok_.m_nState, other_.m_nState, g_downs, g_ups})) << r.msg;
+    EXPECT_EQ(r.up, g_up_context);
+    EXPECT_EQ(g_downs ? static_cast<void*>(&dlg_) : nullptr, g_down_context);
+  }
+  EXPECT_EQ(0, dlg_.drags);
 }
 
-TEST_F(DialogTest, FrozenDialogIgnoresAndLeavesOutChildren) {
-  ASSERT_TRUE(kvtest::UseProgramPictures());
-  dlg_.m_bFrozen = true;
-  Post(WM_MOUSEMOVE, 280, 160);
-  Click(280, 160);
-  EXPECT_EQ(0, ok_->m_nState);
-  EXPECT_EQ(0, g_calls.down + g_calls.up);
-
-  kvtest::Frame frozen(450, 230), live(450, 230), background(450, 230);
-  dlg_.DrawBackground(background.dc(), RECT{0, 0, 450, 230});
-  dlg_.Paint(frozen.dc());
-  EXPECT_EQ(background.Pixels(), frozen.Pixels()) << "background (and empty overlay) only";
-  dlg_.m_bFrozen = false;
-  dlg_.Paint(live.dc());
-  EXPECT_NE(background.Pixels(), live.Pixels());
-  EXPECT_NE(background.At(280, 150), live.At(280, 150)) << "the button is painted";
-  EXPECT_EQ(background.At(100, 100), live.At(100, 100));
-  EXPECT_EQ(2, dlg_.overlays);
-}
-
-TEST_F(DialogTest, CaptionBandOrAnywhereButAButtonDrags) {
-  auto drags = [&](int x, int y) {
+// A press drags the window in the caption band (30 high), or anywhere when so set, unless it lies
+// on a child that does not let drags through.
+TEST_F(Dialog, Drags) {
+  const int rows[][6] = {{0, 1, 0, 100, 29, 1},  {0, 1, 0, 100, 30, 0},  {0, 0, 0, 100, 10, 0},
+                         {1, 1, 0, 100, 200, 1}, {1, 1, 0, 323, 170, 0}, {1, 1, 1, 300, 170, 1},
+                         {1, 1, 0, 324, 170, 1}};  // anywhere, draggable, through; x, y -> drags
+  for (const auto& r : rows) {
+    dlg_.m_bDragAnywhere = r[0], dlg_.m_bDraggable = r[1], ok_.m_bDragThrough = r[2];
     const int before = dlg_.drags;
-    Post(WM_LBUTTONDOWN, x, y);
-    return dlg_.drags - before;
-  };
-  EXPECT_EQ(1, drags(100, 29));
-  EXPECT_EQ(0, drags(100, 30));
-  dlg_.m_bDraggable = false;
-  EXPECT_EQ(0, drags(100, 10));
-  dlg_.m_bDraggable = true;
-  dlg_.m_bDragAnywhere = true;
-  EXPECT_EQ(1, drags(100, 200));
-  EXPECT_EQ(0, drags(300, 170));
-  ok_->m_bDragThrough = true;  // a drag-through child (a text, say) lets the press drag
-  EXPECT_EQ(1, drags(300, 170));
+    Send(WM_LBUTTONDOWN, r[3], r[4]);
+    EXPECT_EQ(r[5], dlg_.drags - before) << r[3] << "," << r[4];
+  }
 }
 
-TEST_F(DialogTest, KeyboardGoesToEditWidgetsOnly) {
+// Keys go to edit widgets only (the type name compared exactly), and not while frozen.
+TEST_F(Dialog, Keys) {
   struct Keys : KeyboardHandler {
-    std::vector<std::pair<char, WPARAM>> got;
-    void OnKeyDown(WPARAM w, LPARAM) override { got.push_back({'k', w}); }
-    void OnChar(WPARAM w, LPARAM) override { got.push_back({'c', w}); }
-  } edit_keys, other_keys;
-  ok_->m_strTypeName = kv::ui::kEditTypeName;
-  ok_->m_pKeyboard = &edit_keys;
-  other_->m_strTypeName = L"ckveditex";
-  other_->m_pKeyboard = &other_keys;
-  // Sent, not posted: the pump's TranslateMessage would add a character of its own.
-  ::SendMessageW(wnd_, WM_KEYDOWN, 'A', 0);
-  ::SendMessageW(wnd_, WM_CHAR, 'a', 0);
-  ::SendMessageW(wnd_, WM_IME_CHAR, 0x4E2D, 0);
-  const std::vector<std::pair<char, WPARAM>> expected = {{'k', 'A'}, {'c', 'a'}, {'c', 0x4E2D}};
-  EXPECT_EQ(expected, edit_keys.got);
-  EXPECT_TRUE(other_keys.got.empty()) << "the type name comparison is case-sensitive";
+    std::vector<WPARAM> got;
+    void OnKeyDown(WPARAM w, LPARAM) override { got.push_back(w); }
+    void OnChar(WPARAM w, LPARAM) override { got.push_back(w + 0x10000); }
+  } edit, other;
+  ok_.m_strTypeName = kv::ui::kEditTypeName, ok_.m_pKeyboard = &edit;
+  other_.m_strTypeName = L"ckveditex", other_.m_pKeyboard = &other;
+  for (auto [msg, key] : {std::pair<UINT, WPARAM>{WM_KEYDOWN, 'A'}, {WM_CHAR, 'a'}, {WM_IME_CHAR, 0x4E2D}})
+    ::SendMessageW(dlg_.m_hWnd, msg, key, 0);
   dlg_.m_bFrozen = true;
-  ::SendMessageW(wnd_, WM_CHAR, 'b', 0);
-  EXPECT_EQ(expected, edit_keys.got);
+  ::SendMessageW(dlg_.m_hWnd, WM_CHAR, 'b', 0);
+  EXPECT_EQ((std::vector<WPARAM>{'A', 0x10000 + 'a', 0x10000 + 0x4E2D}), edit.got);
+  EXPECT_TRUE(other.got.empty());
 }
 
-TEST_F(DialogTest, ResizeBordersAndTheirOrder) {
+// 450 x 230: bottom corners first, then left, right, top, bottom; no top corners. A border being
+// dragged keeps itself wherever the mouse goes; without capture the edge is only reported.
+TEST_F(Dialog, ResizeEdges) {
   EXPECT_FALSE(dlg_.ResizeHitTest(2, 100, true)) << "not resizable";
   dlg_.m_bResizable = true;
-  // 450 x 230: bottom corners first, then left, right, top, bottom; no top corners. -1: none,
-  // just inside both corner bands, or outside the client area.
-  const int cases[][3] = {{7, 223, 4},  {443, 223, 5}, {4, 10, 0},  {2, 2, 0},   {447, 2, 2},
-                          {100, 4, 1},  {100, 226, 3}, {8, 226, 3}, {4, 222, 0}, {442, 226, 3},
-                          {100, 100, -1}, {8, 222, -1}, {-1, 100, -1}};
-  for (const auto& c : cases) {
+  const int rows[][4] = {{7, 223, -1, 4},  {443, 223, -1, 5}, {4, 10, -1, 0},    {2, 2, -1, 0},
+                         {447, 2, -1, 2},  {100, 4, -1, 1},   {100, 226, -1, 3}, {8, 226, -1, 3},
+                         {4, 222, -1, 0},  {442, 226, -1, 3}, {100, 100, -1, -1}, {8, 222, -1, -1},
+                         {-1, 100, -1, -1}, {-50, 100, 2, 2}};  // x, y, edge dragged -> edge
+  for (const auto& r : rows) {
+    for (bool capture : {false, true}) {
+      dlg_.m_nResizeEdge = r[2];
+      EXPECT_EQ(r[3] != -1, dlg_.ResizeHitTest(r[0], r[1], capture)) << r[0] << "," << r[1];
+      EXPECT_EQ(capture ? r[3] : r[2], dlg_.m_nResizeEdge) << r[0] << "," << r[1];
+      ::ReleaseCapture();
+    }
+  }
+  // The right border dragged to the cursor; below the minimum width (50) the drag is cancelled.
+  ::SetWindowPos(dlg_.m_hWnd, nullptr, 100, 100, 450, 230, SWP_NOZORDER);
+  for (const auto& r : {std::array{149, 0, 450}, {400, 1, 300}}) {  // cursor x, applied, width
     dlg_.m_nResizeEdge = -1;
-    EXPECT_EQ(c[2] != -1, dlg_.ResizeHitTest(c[0], c[1], true)) << c[0] << "," << c[1];
-    EXPECT_EQ(c[2], dlg_.m_nResizeEdge) << c[0] << "," << c[1];
-    ::ReleaseCapture();
+    ASSERT_TRUE(dlg_.ResizeHitTest(448, 100, true));
+    POINT at = {};
+    if (!::SetCursorPos(r[0], 150) || !::GetCursorPos(&at) || at.x != r[0])
+      GTEST_SKIP() << "the cursor cannot be placed on this display";
+    EXPECT_EQ(r[1] != 0, dlg_.ApplyResize(true));
+    RECT now = {};
+    ::GetWindowRect(dlg_.m_hWnd, &now);
+    EXPECT_EQ((std::vector<long>{-1, r[2], 100}),
+              (std::vector<long>{dlg_.m_nResizeEdge, now.right - now.left, now.left}));
+    EXPECT_EQ(nullptr, ::GetCapture());
   }
-  dlg_.m_nResizeEdge = -1;
-  EXPECT_TRUE(dlg_.ResizeHitTest(2, 100, false));
-  EXPECT_EQ(-1, dlg_.m_nResizeEdge) << "without capture the edge is only reported";
-  dlg_.m_nResizeEdge = 2;
-  EXPECT_TRUE(dlg_.ResizeHitTest(-50, 100, false));
-  EXPECT_EQ(2, dlg_.m_nResizeEdge) << "a border being dragged keeps itself wherever the mouse goes";
-  dlg_.m_nResizeEdge = -1;
-}
-
-TEST_F(DialogTest, BorderDragBelowMinimumIsCancelled) {
-  dlg_.m_bResizable = true;
-  ::SetWindowPos(wnd_, nullptr, 100, 100, 450, 230, SWP_NOZORDER | SWP_SHOWWINDOW);
-  Pump(50);
-  dlg_.m_nResizeEdge = -1;
-  ASSERT_TRUE(dlg_.ResizeHitTest(448, 100, true));
-  ASSERT_EQ(2, dlg_.m_nResizeEdge);
-  ::SetCursorPos(100 + 49, 150);
-  POINT at = {};
-  ::GetCursorPos(&at);
-  if (at.x != 149) {
-    printf("SKIPPED: the cursor cannot be placed on this display (at %ld)\n", at.x);
-    ::ReleaseCapture();
-    GTEST_SKIP();
-  }
-  auto ended = [&] { return dlg_.m_nResizeEdge == -1 && ::GetCapture() == nullptr; };
-  EXPECT_FALSE(dlg_.ApplyResize(true));
-  EXPECT_TRUE(ended());
-  EXPECT_EQ(450, Rect().right - Rect().left);
-  ASSERT_TRUE(dlg_.ResizeHitTest(448, 100, true));
-  ::SetCursorPos(100 + 300, 150);
-  EXPECT_TRUE(dlg_.ApplyResize(true));
-  EXPECT_TRUE(ended());
-  EXPECT_EQ(300, Rect().right - Rect().left);
   EXPECT_EQ(300, dlg_.m_nWidth);
-  EXPECT_EQ(100, dlg_.m_nX);
 }
 
-TEST_F(DialogTest, CornerRegionRows) {
-  HRGN rgn = ::CreateRectRgn(0, 0, 0, 0);
-  ASSERT_NE(ERROR, ::GetWindowRgn(wnd_, rgn));
-  // Two pixels off each end on the first and last rows, one on the second and second-last.
-  for (int y : {0, 1, 2, 100, 227, 228, 229}) {
-    const int off = (y == 0 || y == 229) ? 2 : (y == 1 || y == 228) ? 1 : 0;
-    EXPECT_EQ(off == 0, ::PtInRegion(rgn, std::max(off - 1, 0), y) != FALSE) << y;
-    EXPECT_TRUE(::PtInRegion(rgn, off, y)) << y;
-    EXPECT_TRUE(::PtInRegion(rgn, 449 - off, y)) << y;
-    EXPECT_FALSE(::PtInRegion(rgn, 450 - off, y)) << y;
+// Two pixels off each end of the first and last rows, one off the second and second-last.
+TEST_F(Dialog, CornerRegion) {
+  kv::UniqueRegion rgn(::CreateRectRgn(0, 0, 0, 0));
+  ASSERT_NE(ERROR, ::GetWindowRgn(dlg_.m_hWnd, rgn.get()));
+  for (auto [y, off] : {std::pair{0, 2}, {1, 1}, {2, 0}, {100, 0}, {227, 0}, {228, 1}, {229, 2}}) {
+    EXPECT_EQ(off == 0, ::PtInRegion(rgn.get(), std::max(off - 1, 0), y) != FALSE) << y;
+    EXPECT_TRUE(::PtInRegion(rgn.get(), off, y) && ::PtInRegion(rgn.get(), 449 - off, y)) << y;
+    EXPECT_FALSE(::PtInRegion(rgn.get(), 450 - off, y)) << y;
   }
-  ::DeleteObject(rgn);
 }
 
-TEST_F(DialogTest, ShowDlgCentresOnTheScreenUnlessAnAnimationRuns) {
+// Creating again leaves one window and one class, runs OnCreate once, and hands the children the
+// new window and buffers.
+TEST_F(Dialog, CreateAgain) {
+  const HWND first = dlg_.m_hWnd;
+  const std::wstring first_class = dlg_.m_strClassName;
+  const DWORD tick = ::GetTickCount();  // class names carry the tick: let it move on
+  ASSERT_TRUE(kvtest::PollUntil([&] { return ::GetTickCount() != tick; }, 1000));
+  ASSERT_TRUE(dlg_.Create(0, 10, 20, 300, 200, 0, false, nullptr));
+  WNDCLASSW wc = {};
+  EXPECT_FALSE(::IsWindow(first) || ::GetClassInfoW(GetKvApp()->m_hInstance, first_class.c_str(), &wc));
+  EXPECT_TRUE(::GetClassInfoW(GetKvApp()->m_hInstance, dlg_.m_strClassName.c_str(), &wc));
+  EXPECT_EQ(1, dlg_.creates);
+  for (CKvBase* c : dlg_.m_vecChildren)
+    EXPECT_TRUE(c->m_hHostWnd == dlg_.m_hWnd && c->m_hBkDC == dlg_.m_dcBk.m_hMemDC &&
+                c->m_hFrameDC == dlg_.m_dcFrame.m_hMemDC && c->m_hFrameDC);
+}
+
+// A paint composes background and children into the target and the dialog's frame; frozen, it
+// draws the background alone and leaves the frame as it was. Layered dialogs alike.
+TEST_F(Dialog, PaintAndFrame) {
+  for (const auto& [layered, frozen] : {std::pair{0, 0}, {0, 1}, {1, 0}, {1, 1}}) {
+    uitest::ProbeDlg dlg;
+    dlg.m_vecChildren = {&ok_};
+    ASSERT_TRUE(dlg.Create(0, 0, 0, 450, 230, 0, layered, nullptr));
+    Frame background(450, 230), target(450, 230);
+    dlg.DrawBackground(background.dc(), RECT{0, 0, 450, 230});
+    auto framed = [&](int x, int y) { return ::GetPixel(dlg.m_dcFrame.m_hMemDC, x, y); };
+    const COLORREF before = framed(280, 150);
+    dlg.m_bFrozen = frozen;
+    dlg.Paint(target.dc());
+    EXPECT_TRUE(frozen ? framed(280, 150) == before
+                       : framed(280, 150) != Rgb(background.At(280, 150)) &&
+                             framed(100, 100) == Rgb(background.At(100, 100)));
+    if (layered) continue;
+    EXPECT_EQ(!frozen, Rgb(target.At(280, 150)) != Rgb(background.At(280, 150)));
+    EXPECT_EQ(Rgb(target.At(100, 100)), Rgb(background.At(100, 100)));
+  }
+}
+
+// The result is 2 unless set; the parent is disabled while the dialog runs, if so asked.
+TEST_F(Dialog, DoModal) {
   dlg_.m_bEffectRunning = true;
-  dlg_.ShowDlg(-1, true, SW_SHOW);
-  Pump(30);
-  EXPECT_FALSE(::IsWindowVisible(wnd_)) << "refused while an animation runs";
-  dlg_.m_bEffectRunning = false;
-
-  const int sx = ::GetSystemMetrics(SM_CXSCREEN), sy = ::GetSystemMetrics(SM_CYSCREEN);
-  dlg_.ShowDlg(-1, true, SW_SHOW);
-  Pump(50);
-  const RECT r = Rect();
-  EXPECT_EQ((sx - 450) / 2, r.left);
-  EXPECT_EQ((sy - 230) / 2, r.top);
-  EXPECT_EQ(r.left, dlg_.m_nX);
-  EXPECT_TRUE(::IsWindowVisible(wnd_));
-  EXPECT_NE(nullptr, GetKvApp()->m_hMainWnd);
+  dlg_.ShowDlg(-1, false, SW_SHOW);
+  EXPECT_FALSE(::IsWindowVisible(dlg_.m_hWnd)) << "refused while an animation runs";
+  static bool parent_enabled;
+  for (const auto& [end, disable, result] : {std::tuple{0, 0, 2}, {1, 1, 1}}) {
+    uitest::ProbeDlg modal;
+    CKvButton button(L"", 0);
+    button.m_pfnUp = end ? +[](void* c) {
+      parent_enabled = ::IsWindowEnabled(static_cast<CKvDlg*>(c)->m_hHostWnd);
+      static_cast<CKvDlg*>(c)->EndDialog(1);
+    } : +[](void* c) { static_cast<CKvDlg*>(c)->Close(); };
+    modal.m_vecChildren = {&button};
+    ASSERT_TRUE(modal.Create(WS_POPUP, 0, 0, 200, 200, 0, false, nullptr));
+    modal.m_hHostWnd = dlg_.m_hWnd;
+    for (UINT msg : {WM_LBUTTONDOWN, WM_LBUTTONUP}) ::PostMessageW(modal.m_hWnd, msg, 0, MAKELPARAM(10, 160));
+    parent_enabled = true;
+    EXPECT_EQ(result, modal.DoModal(-1, disable, false));
+    EXPECT_EQ(!disable, parent_enabled);
+    EXPECT_TRUE(::IsWindowEnabled(dlg_.m_hWnd) && !::IsWindowVisible(modal.m_hWnd));
+  }
 }
 
-TEST_F(DialogTest, DoModalReturnsTheResult) {
-  ::PostMessageW(wnd_, kEndWithOne, 0, 0);
-  EXPECT_EQ(1, dlg_.DoModal(-1, false, true));
-  EXPECT_FALSE(::IsWindowVisible(wnd_));
-  EXPECT_TRUE(dlg_.m_bClosed);
-
-  ProbeDlg second;
-  ASSERT_TRUE(second.Create(0, 0, 0, 200, 100, 0, false, nullptr));
-  ::PostMessageW(second.m_hWnd, kCloseOnly, 0, 0);
-  EXPECT_EQ(2, second.DoModal(-1, false, true));
-
-  ProbeDlg child;  // disables the owner it was opened for while it runs
-  ASSERT_TRUE(child.Create(WS_POPUP, 0, 0, 200, 100, 0, false, nullptr));
-  child.m_hHostWnd = child.watch = wnd_;
-  ::PostMessageW(child.m_hWnd, kEndWithOne, 0, 0);
-  EXPECT_EQ(1, child.DoModal(-1, true, false));
-  EXPECT_FALSE(child.watched_enabled) << "the parent is disabled while the dialog runs";
-  EXPECT_TRUE(::IsWindowEnabled(wnd_));
-}
-
-TEST_F(DialogTest, LayeredPaintComposesTheFrameBuffer) {
-  ASSERT_TRUE(kvtest::UseProgramPictures());
-  ProbeDlg layered;
-  CKvButton b(L"卸 载", 255);
-  b.m_nPicId = 60074;
-  b.m_nStateCount = 1;
-  layered.m_vecChildren = {&b};
-  ASSERT_TRUE(layered.Create(0, 0, 0, 450, 230, 0, true, nullptr));
-  EXPECT_TRUE(::GetWindowLongW(layered.m_hWnd, GWL_EXSTYLE) & WS_EX_LAYERED);
-  EXPECT_TRUE(b.m_bLayered);
-  layered.ShowDlg(-1, true, SW_SHOW);
-  Pump(100);  // the posted paints
-  EXPECT_GE(layered.overlays, 1);
-  // The frame buffer holds the background with the button over it (GetPixel gives RGB, the
-  // frame's pixels are BGR).
-  kvtest::Frame background(450, 230);
-  layered.DrawBackground(background.dc(), RECT{0, 0, 450, 230});
-  auto frame_at = [&](int x, int y) {
-    const COLORREF c = ::GetPixel(layered.m_dcFrame.m_hMemDC, x, y);
-    return static_cast<uint32_t>(RGB(GetBValue(c), GetGValue(c), GetRValue(c)));
+// The buffer is drawn once, at its rectangle: on release, or by Draw and then not again; its
+// bitmap goes with it. The layered kind is 32 bits, bottom-up, transparent black at first.
+TEST(MemoryDc, DrawsOnceAtItsRectangle) {
+  Frame target(160, 100);
+  auto orange = [&](int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+      for (int x = x0; x < x1; ++x) n += Rgb(target.At(x, y)) == RGB(255, 128, 0);
+    return n;
   };
-  EXPECT_EQ(background.At(100, 100) & 0xFFFFFF, frame_at(100, 100));
-  EXPECT_NE(background.At(289, 150) & 0xFFFFFF, frame_at(289, 150));
+  const int rows[][7] = {{10, 20, 110, 70, 1, 0, 5000}, {0, 0, 60, 60, 1, 1, 0}, {0, 0, 40, 40, 0, 0, 0}};
+  for (const auto& r : rows) {  // rectangle, on release, Draw first -> orange after the release
+    RECT rect = {r[0], r[1], r[2], r[3]}, all = {0, 0, r[2] - r[0], r[3] - r[1]};
+    target.Fill(0xFF000000);
+    HBITMAP bitmap = nullptr;
+    {
+      CKvDC buffer(target.dc(), rect, r[4], false, nullptr);
+      bitmap = buffer.m_hBitmap;
+      ::FillRect(buffer.m_hMemDC, &all, kv::UniqueBrush(::CreateSolidBrush(RGB(255, 128, 0))).get());
+      EXPECT_EQ(0, orange(0, 0, 160, 100));
+      if (r[5]) buffer.Draw();
+      EXPECT_EQ(r[5] ? 3600 : 0, orange(0, 0, 160, 100));
+      target.Fill(0xFF000000);
+    }
+    EXPECT_EQ((std::vector<int>{r[6], r[6]}), (std::vector<int>{orange(r[0], r[1], r[2], r[3]), orange(0, 0, 160, 100)}));
+    BITMAP info;
+    EXPECT_EQ(0, ::GetObjectW(bitmap, sizeof(info), &info));
+  }
+  CKvDC empty;
+  kv::UniqueBitmap alpha(empty.CreateCompatibleBitmapEx(RECT{0, 0, 45, 23}));
+  DIBSECTION s = {};
+  ASSERT_EQ(int(sizeof(s)), ::GetObjectW(alpha.get(), sizeof(s), &s));
+  EXPECT_EQ((std::vector<long>{45, 23, 32}), (std::vector<long>{s.dsBmih.biWidth, s.dsBmih.biHeight, s.dsBmih.biBitCount}));
+  const auto* bits = static_cast<const uint32_t*>(s.dsBm.bmBits);
+  EXPECT_EQ(std::vector<uint32_t>(45 * 23), std::vector<uint32_t>(bits, bits + 45 * 23));
 }
 
 }  // namespace
