@@ -1,7 +1,6 @@
 #pragma once
 // The window animations as data: every animation is a fixed list of steps computed from the
-// dialog's geometry and flags before anything moves. CKvDlg::PlayEffect works through the list;
-// tests read it to check the numbers without a window.
+// dialog's geometry and flags before anything moves. CKvDlg::PlayEffect works through the list.
 #include <windows.h>
 
 #include <vector>

@@ -39,23 +39,23 @@ struct ProbeBox : CKvMsgBox {
 };
 
 // Made, never shown. style, check box (1 unchecked, 2 checked), own picture, button offset -> children, picture,
-// OK's top (-1: none), check box ticked. The message lies in the band at (50, 50), 50 high, wrapping as needed.
+// OK's top (-1: none), check box ticked. The message is centred in the band at (50, 50), 50 high.
 TEST(MsgBox, Kinds) {
   const int rows[][8] = {{0, 0, 0, 0, 3, 60056, 170, 0},       {1, 0, 0, 0, 4, 60057, 170, 0}, {2, 0, 0, 0, 2, 0, -1, 0},
                          {0, 0, 60061, -20, 3, 60061, 150, 0}, {1, 2, 0, 0, 5, 60057, 170, 1}, {0, 1, 0, 0, 4, 60056, 170, 0}};
   for (const auto& r : rows) {
     ProbeBox box;
     box.m_nStyle = r[0], box.m_bShowCheck = r[1], box.m_bCheckInit = r[1] == 2, box.m_nPicture = r[2], box.m_nButtonOffset = r[3];
-    box.m_strMessage = L"卸载已完成，部分文件需要重新启动后才能删除。";
+    box.m_strMessage = L"卸载已完成。";
     ASSERT_TRUE(box.Create(WS_POPUP, 0, 0, 300, 200, 0, false, nullptr));
     const auto& kids = box.m_vecChildren;
     const bool ok = std::find(kids.begin(), kids.end(), &box.m_btnOk) != kids.end();
     EXPECT_EQ((std::vector<int>(r + 4, r + 8)),
               (std::vector<int>{int(kids.size()), box.m_nPicture, ok ? box.m_btnOk.m_nY : -1, box.m_chkBox.m_bChecked})) << r[0] << r[1];
     kvtest::Frame f(300, 200);
-    box.m_nPicture = 0;
+    box.m_nPicture = 0, box.m_hIcon = nullptr;
     box.DrawOverlay(f.dc());
-    EXPECT_TRUE(f.Opaque(50, 50, 295, 100) > 20 && f.Opaque(45, 0, 300, 200) == f.Opaque(50, 50, 295, 100));
+    EXPECT_TRUE(f.Opaque(50, 66, 295, 84) > 20 && f.Opaque(0, 0, 300, 200) == f.Opaque(50, 66, 295, 84));
   }
 }
 

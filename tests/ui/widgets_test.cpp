@@ -47,8 +47,8 @@ class Widgets : public ::testing::Test {
     button_.m_bPressed = box_.m_bPressed = false, box_.m_bEnabled = true;
     button_.Init(nullptr, 255, 148, 68, 29, 8, frames, host_.m_hWnd, file);
     box_.Init(L"不再提示", 50, 140, 200, 20, checked, 0, frames, host_.m_hWnd, file);
-    button_.m_pfnDown = box_.m_pfnDown = [](void*) { ++g_downs; };
-    button_.m_pfnUp = box_.m_pfnUp = [](void*) { ++g_ups; };
+    button_.m_pfnDown = box_.m_pfnDown = [](void* c) { ++g_downs, g_down_context = c; };
+    button_.m_pfnUp = box_.m_pfnUp = [](void* c) { ++g_ups, g_up_context = c; };
   }
   // M, D, U, R: move, press, release, right-release inside the widget; m, d, u outside; x: disable.
   bool Play(bool box, const char* events) {
@@ -128,8 +128,8 @@ TEST_F(Widgets, PictureSources) {
     kvtest::WriteText(file, "");
     ASSERT_TRUE(strip.SavePng(file));
   }
-  const int rows[][5] = {{0, 'f', 0, 0, 0},  {0, 'f', 1, 1, 1}, {0, 'f', 5, 2, 2},  {0, 'n', 0, -1, 0}, {0, 't', 1, 1, 1}, {0, 't', 0, -1, 0},
-                         {1, 'f', 0, 0, 0},  {1, 'f', 7, 2, 2}, {1, 'n', 1, -1, 1}, {1, 't', 2, 2, 2},  {1, 't', 1, -1, 1}};
+  const int rows[][5] = {{0, 'f', 0, 0, 0}, {0, 'f', 1, 1, 1}, {0, 'f', 5, 2, 2}, {0, 'n', 0, -1, 0}, {0, 't', 1, 1, 1}, {0, 't', 0, -1, 0},
+                         {1, 'f', 0, 0, 0}, {1, 'f', 7, 2, 2}, {1, 'n', 1, -1, 1}, {1, 't', 2, 2, 2}, {1, 't', 1, -1, 1}};
   for (const auto& r : rows) {  // box?, f own file, n missing file, t theme; state -> colour (-1: the resource), kept
     const std::wstring file = r[1] == 'n' ? own + L".missing" : own;
     Init(3, false, r[1] == 't' ? nullptr : file.c_str());
@@ -169,18 +169,18 @@ TEST_F(Widgets, CheckBoxKeepsTheFrame) {
   }
 }
 
+// The button (OK) and another beside it as the dialog's children.
 class Dialog : public Widgets {
  protected:
   void SetUp() override {
     Widgets::SetUp();
-    ok_.m_nStateCount = 1;
-    ok_.m_pfnDown = [](void* c) { ++g_downs, g_down_context = c; };
-    ok_.m_pfnUp = [](void* c) { ++g_ups, g_up_context = c; };
+    Init(3, false);
     host_.m_vecChildren = {&ok_, &other_};
     host_.SyncChildren();
   }
   void Send(UINT msg, int x, int y) { ::SendMessageW(host_.m_hWnd, msg, 0, MAKELPARAM(x, y)); }
-  CKvButton ok_{L"确 定", 255}, other_{L"取 消", 325};
+  CKvButton& ok_ = button_;
+  CKvButton other_{L"取 消", 325};
 };
 
 // In order. Before each message: c gives OK a context of its own (kept), i turns its input off, h hides it, f
@@ -335,8 +335,9 @@ TEST(MemoryDc, DrawsOnceAtItsRectangle) {
       EXPECT_EQ(r[5] ? 3600 : 0, orange(0, 0, 160, 100));
       target.Fill(0);
     }
-    BITMAP info;
-    EXPECT_EQ((Ints{r[6], r[6], 0}), (Ints{orange(r[0], r[1], r[2], r[3]), orange(0, 0, 160, 100), ::GetObjectW(bitmap, sizeof(info), &info)}));
+    BITMAP gone;  // with the buffer
+    const long left = ::GetObjectW(bitmap, sizeof(gone), &gone);
+    EXPECT_EQ((Ints{r[6], r[6], 0}), (Ints{orange(r[0], r[1], r[2], r[3]), orange(0, 0, 160, 100), left}));
   }
 }
 
