@@ -3,6 +3,7 @@
 #include <objidl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "gfx/image.h"
@@ -15,6 +16,9 @@
 namespace kv::ui {
 
 namespace {
+
+// Set by a test's thread, read by whichever thread animates.
+std::atomic<EffectObserver> g_observer{nullptr};
 
 class Steps {
  public:
@@ -297,12 +301,18 @@ std::vector<EffectStep> EffectSteps(int effect, const EffectGeometry& g) {
   return out;
 }
 
+void SetEffectObserver(EffectObserver observer) { g_observer = observer; }
+
 }  // namespace kv::ui
 
 namespace {
 
 void AddLayeredStyle(HWND wnd) {
   ::SetWindowLongW(wnd, GWL_EXSTYLE, ::GetWindowLongW(wnd, GWL_EXSTYLE) | WS_EX_LAYERED);
+}
+
+void TellObserver(HWND wnd, const kv::ui::EffectStep& step) {
+  if (kv::ui::EffectObserver observer = kv::ui::g_observer) observer(wnd, step);
 }
 
 }  // namespace
@@ -410,6 +420,7 @@ void CKvDlg::PlayEffect(int effect) {
         break;
     }
     if (stop) break;
+    TellObserver(m_hWnd, s);
   }
 
   m_bEffectRunning = false;

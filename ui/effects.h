@@ -1,7 +1,6 @@
 #pragma once
 // The window animations as data: every animation is a fixed list of steps computed from the
-// dialog's geometry and flags before anything moves. CKvDlg::PlayEffect works through the list;
-// tests read it to check the numbers without a window.
+// dialog's geometry and flags before anything moves. CKvDlg::PlayEffect works through the list.
 #include <windows.h>
 
 #include <vector>
@@ -43,5 +42,11 @@ struct EffectGeometry {
 
 // The steps of animation effect (0..13); any other number has none.
 std::vector<EffectStep> EffectSteps(int effect, const EffectGeometry& g);
+
+// Told by PlayEffect after each step it has carried out, on the animating thread, with the window
+// and the step: lets a test see what the real window was given at every frame. Internal, never
+// exported; null (the default) tells no one.
+using EffectObserver = void (*)(HWND window, const EffectStep& step);
+void SetEffectObserver(EffectObserver observer);
 
 }  // namespace kv::ui
