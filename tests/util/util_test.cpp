@@ -142,11 +142,11 @@ TEST(System, NamesPrivilegesUacAndDrivers) {
   if (had) kvtest::SetRegRaw(HKEY_LOCAL_MACHINE, policies, L"EnableLUA", type, &old, size);
 }
 
-Texts g_copydata;  // what WM_COPYDATA brought to the window of the name: identifier and text
+wstring g_copydata;  // what WM_COPYDATA brought to the window of the name: identifier and text
 LRESULT CALLBACK InstanceWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message != WM_COPYDATA) return ::DefWindowProcW(window, message, wparam, lparam);
   const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-  g_copydata.push_back(T(data->dwData) + L" " + wstring(static_cast<const wchar_t*>(data->lpData), data->cbData / 2));
+  g_copydata += T(data->dwData) + L" " + wstring(static_cast<const wchar_t*>(data->lpData), data->cbData / 2);
   return TRUE;
 }
 // DoRun and OpenUrl start a copy of the helper named args.exe, which writes its command line to
@@ -177,7 +177,7 @@ TEST(System, StartsAndSingleInstance) {
   ::ShowWindow(window.get(), SW_SHOWMINIMIZED);
   ASSERT_TRUE(::IsIconic(window.get())) << "a minimised window needs a display";
   Check({{"too short to send", {check(L"x"), T(g_copydata.size())}, L"00"},
-         {"told", {check(L"open 卸载 now"), T(::IsIconic(window.get())), Texts(g_copydata).at(0)}, wstring(L"000 open 卸载 now\0", 16)}});
+         {"told", {check(L"open 卸载 now"), T(::IsIconic(window.get())), g_copydata}, wstring(L"000 open 卸载 now\0", 16)}});
 }
 
 // "KV", the tick count (signed, 8 digits or more), two numbers of 5 digits: longer than 20 characters
