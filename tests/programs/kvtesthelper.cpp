@@ -1,6 +1,8 @@
 // The one program the tests start, copy into installations and drive from outside. Each
-// sub-command stands in for a program of its own:
-//   args ARGS...                  waits 500 ms, then writes its command line (UTF-8) to args.txt
+// sub-command stands in for a program of its own; a copy named after one (args.exe) runs it with
+// every argument, for a starter that chooses the whole command line itself:
+//   args ARGS...                  waits 500 ms (with args.gate beside it: until that file goes, at
+//                                 most 30 s), then writes its command line (UTF-8) to args.txt
 //                                 beside itself: a browser or handler the toolkit starts
 //   crash [two]                   starts as the uninstaller's entry does and faults (two: a second
 //                                 thread faults 50 ms later; <exe>.threads.txt then says
@@ -93,7 +95,11 @@ std::wstring After(const Args& args, const wchar_t* flag) {
 // ---- a browser or handler -----------------------------------------------------------------------
 
 int ArgsCommand(const Args&) {
-  ::Sleep(500);
+  // The gate lets a test see that whoever started this program did not wait for its end.
+  const std::wstring gate = OwnFolder() + L"args.gate";
+  if (::GetFileAttributesW(gate.c_str()) == INVALID_FILE_ATTRIBUTES) ::Sleep(500);
+  for (int i = 0; i < 3000 && ::GetFileAttributesW(gate.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
+    ::Sleep(10);
   if (kv::UniqueStdioFile f(_wfopen((OwnFolder() + L"args.txt").c_str(), L"wb")); f)
     std::fputs(Utf8(::GetCommandLineW()).c_str(), f.get());
   return 0;
@@ -418,6 +424,11 @@ int wmain(int argc, wchar_t** argv) {
       {L"sleep", SleepCommand},     {L"net", NetCommand},       {L"log", LogCommand},
       {L"msgbox", MsgBoxCommand},   {L"uninstall", UninstallCommand}, {L"load", LoadCommand},
   };
+  wchar_t exe[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring own = std::wcsrchr(exe, L'\\') ? std::wcsrchr(exe, L'\\') + 1 : exe;
+  own.resize(own.rfind(L'.') == std::wstring::npos ? own.size() : own.rfind(L'.'));
+  if (commands.count(own)) return commands.at(own)(Args(argv + 1, argv + argc));
   if (argc < 2 || !commands.count(argv[1])) {
     std::fputs("usage: kvtesthelper COMMAND [ARGS...] (see the source)\n", stderr);
     return 2;
