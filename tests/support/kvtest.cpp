@@ -1,5 +1,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <winternl.h>
 
 #include "tests/support/kvtest.h"
 
@@ -163,6 +164,8 @@ void RemoveLink(const std::wstring& link) {
 }
 
 void RemoveTree(const std::wstring& path) {
+  // Wine starts a Linux program without waiting for it: an rm of nothing could run late, after
+  // the caller has made the folder anew.
   if (!Exists(path)) return;
   if (const std::wstring name = LinuxPath(path); !name.empty()) {
     OnLinux(L"rm", L"-rf \"" + name + L"\"", [&] { return !Exists(path); });
@@ -603,6 +606,28 @@ std::string QueryValue(const std::string& target, const std::string& key, bool* 
     pos = amp + 1;
   }
   return "";
+}
+
+void DeleteRegValue(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view) {
+  if (kv::UniqueKey key(OpenKey(root, path, KEY_SET_VALUE | view)); key) ::RegDeleteValueW(key.get(), name);
+}
+
+// GetProcessHandleCount answers 0 under Wine: there the system's list of handles is counted.
+DWORD OpenHandles() {
+  DWORD count = 0;
+  if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count) return count;
+  using Query = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  std::vector<BYTE> list(1 << 16);
+  NTSTATUS status = 0;
+  while (query && (status = query(SystemHandleInformation, list.data(), static_cast<ULONG>(list.size()),
+                                  nullptr)) == static_cast<NTSTATUS>(0xC0000004L))  // too small
+    list.resize(list.size() * 2);
+  if (!query || status != 0) return 0;
+  const auto* info = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(list.data());
+  for (ULONG i = 0; i < info->Count; ++i) count += info->Handle[i].OwnerPid == ::GetCurrentProcessId();
+  return count;
 }
 
 }  // namespace kvtest

@@ -190,4 +190,10 @@ std::string UrlDecode(const std::string& text);
 // Value of key in the query of a target ("...?a=1&b=2"); found set when the key is there.
 std::string QueryValue(const std::string& target, const std::string& key, bool* found = nullptr);
 
+// Removes one value of a key in the given view; nothing when it is not there.
+void DeleteRegValue(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view = 0);
+
+// Handles this process holds open, for leak checks.
+DWORD OpenHandles();
+
 }  // namespace kvtest

@@ -161,6 +161,7 @@ def main(args):
             except ProcessLookupError:
                 pass
         return 0
+    port_file.unlink(missing_ok=True)  # left by a run that never stopped its factory: not this one's
     if os.fork():
         # The factory lives on in the background, detached from the caller's streams; the caller
         # goes on once its port can be read.
