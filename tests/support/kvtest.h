@@ -185,4 +185,14 @@ std::string UrlDecode(const std::string& text);
 // Value of key in the query of a target ("...?a=1&b=2"); found set when the key is there.
 std::string QueryValue(const std::string& target, const std::string& key, bool* found = nullptr);
 
+// ---- files that fail, large files, streams -------------------------------------------------------
+
+// A file of that size that takes no room on disk; false when it cannot be made.
+bool SparseFile(const std::wstring& path, long long size);
+// A file every write to fails for want of room (Linux's /dev/full through Wine's Z: drive); empty
+// where there is none.
+std::wstring FullDevice();
+// What is left to read in the stream, from where it stands.
+std::string ReadRest(IStream* stream);
+
 }  // namespace kvtest
