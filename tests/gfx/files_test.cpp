@@ -36,8 +36,10 @@ TEST(Resources, ReadsGiveThePictureFileMissingOnesNothing) {
   const std::tuple<const char*, std::string, std::string> rows[] = {
       {"size", std::to_string(KvResSize(60026, L"IMG")), size}, {"stream size", std::to_string(stat.cbSize.QuadPart), size},
       {"stream", kvtest::ReadRest(stream.get()), file}, {"buffer", std::to_string(intoBuffer) + buffer, "1" + file + "########"},
-      {"file", std::to_string(intoFile) + ReadAll(saved), "1" + file}, {"a predefined type by number", std::to_string(KvResSize(107, RT_GROUP_ICON)), "62"},
-      {"nothing of an absent id or type, nor where no folder is or nothing fits", std::to_string(nothing) + std::to_string(kvtest::Exists(absent)), "00"},
+      {"file", std::to_string(intoFile) + ReadAll(saved), "1" + file},
+      {"a predefined type by number", std::to_string(KvResSize(107, RT_GROUP_ICON)), "62"},
+      {"nothing of an absent id or type, nor where no folder is or nothing fits",
+       std::to_string(nothing) + std::to_string(kvtest::Exists(absent)), "00"},
   };
   for (const auto& [what, got, want] : rows) EXPECT_TRUE(want == got) << what << ": " << got.substr(0, 40);
 }
@@ -109,8 +111,10 @@ TEST(PictureFiles, WrittenInTheAskedSizeAndTypeOrNotAtAll) {
     std::string magic = "";
   } rows[] = {
       {"zoom by percent, in place", [&] { return Img().Zoom(inPlace.c_str(), 50, 0, 0, nullptr, L"png"); }, inPlace, 100, 50, "\x89PNG"},
-      {"zoom to a height, as jpeg", [&] { return Img().Zoom(src.c_str(), 0, 0, 60, (d + L"h.jpg").c_str(), nullptr); }, d + L"h.jpg", 120, 60, "\xFF\xD8"},
-      {"zoom to a width", [&] { return Img().Zoom(src.c_str(), 0, 50, 0, (d + L"w.png").c_str(), L"png"); }, d + L"w.png", 50, 25, "\x89PNG"},
+      {"zoom to a height, as jpeg", [&] { return Img().Zoom(src.c_str(), 0, 0, 60, (d + L"h.jpg").c_str(), nullptr); },
+       d + L"h.jpg", 120, 60, "\xFF\xD8"},
+      {"zoom to a width", [&] { return Img().Zoom(src.c_str(), 0, 50, 0, (d + L"w.png").c_str(), L"png"); },
+       d + L"w.png", 50, 25, "\x89PNG"},
       {"zoom to both", [&] { return Img().Zoom(src.c_str(), 0, 30, 70, (d + L"b.png").c_str(), L"png"); }, d + L"b.png", 30, 70, "\x89PNG"},
       {"saved as bmp", [&] { return Img().SavePic(src.c_str(), (d + L"s.bmp").c_str(), L"bmp"); }, d + L"s.bmp", 200, 100, "BM"},
       {"the screen", [&] { return Img().SaveScreen((d + L"screen.bmp").c_str(), L"bmp"); }, d + L"screen.bmp",
@@ -122,7 +126,8 @@ TEST(PictureFiles, WrittenInTheAskedSizeAndTypeOrNotAtAll) {
       {"save with no encoder", [&] { return !Img().SavePic(src.c_str(), (d + L"n.bmp").c_str(), L"nosuch"); }, d + L"n.bmp"},
       {"the screen with no encoder", [&] { return !Img().SaveScreen((d + L"n.bmp").c_str(), L"nosuch"); }, d + L"n.bmp"},
       {"zoom and save to a full disk", [&] {
-         return full.empty() || (!Img().Zoom(src.c_str(), 50, 0, 0, full.c_str(), L"png") && !Img().SavePic(src.c_str(), full.c_str(), L"bmp"));
+         return full.empty() ||
+                (!Img().Zoom(src.c_str(), 50, 0, 0, full.c_str(), L"png") && !Img().SavePic(src.c_str(), full.c_str(), L"bmp"));
        }, d + L"n.bmp"},
   };
   for (const auto& row : rows) {
@@ -142,10 +147,12 @@ TEST(PictureFiles, RectanglesWindowsAndStreams) {
   Gdiplus::Bitmap saved(path.c_str(), FALSE);
   Gdiplus::Color first, last;
   saved.GetPixel(0, 0, &first), saved.GetPixel(39, 29, &last);
-  EXPECT_EQ(std::tuple(40u, 30u, 0xFF00FF00u, 0xFF00FF00u), std::tuple(saved.GetWidth(), saved.GetHeight(), first.GetValue() | 0xFF000000, last.GetValue() | 0xFF000000));
+  EXPECT_EQ(std::tuple(40u, 30u, 0xFF00FF00u, 0xFF00FF00u),
+            std::tuple(saved.GetWidth(), saved.GetHeight(), first.GetValue() | 0xFF000000, last.GetValue() | 0xFF000000));
   const Window window = MakeWindow(90, 40);
   int w = 0, h = 0;
-  EXPECT_TRUE(Img().SavePic(window.get(), (Dir() + L"window.png").c_str(), L"png") && Img().GetImgSize((Dir() + L"window.png").c_str(), w, h));
+  const std::wstring shot = Dir() + L"window.png";
+  EXPECT_TRUE(Img().SavePic(window.get(), shot.c_str(), L"png") && Img().GetImgSize(shot.c_str(), w, h));
   EXPECT_EQ(std::pair(90, 40), std::pair(w, h));
   kv::ComPtr<IStream> stream;  // written after what the stream holds, and left after it
   ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
@@ -185,7 +192,8 @@ std::string Record(const std::wstring& name, const std::string& data, uint32_t l
 }
 
 TEST(Skin, PackagesHoldEveryFileByItsNameOrFailWhole) {
-  const std::wstring src = kvtest::FreshDir(L"gfx_skin"), big3 = kvtest::FreshDir(L"gfx_skin3"), big4 = kvtest::FreshDir(L"gfx_skin4"), out = Dir();
+  const std::wstring src = kvtest::FreshDir(L"gfx_skin"), out = Dir();
+  const std::wstring big3 = kvtest::FreshDir(L"gfx_skin3"), big4 = kvtest::FreshDir(L"gfx_skin4");
   for (const wchar_t* name : {L"bg.png", L"ok_0.png", L"a.b.png", L".hidden", L"nodot", L"name_of_twenty_nine_character.png",
                               L"name_of_thirty_characters_abcd.png", L"sub.folder\\inner.png"})
     kvtest::WriteText(src + name, kvtest::Utf8(name).substr(0, 2));
@@ -193,7 +201,8 @@ TEST(Skin, PackagesHoldEveryFileByItsNameOrFailWhole) {
   CKvSkin skin;
   ASSERT_TRUE(skin.MakeSkin(src.c_str(), (out + L"pack.kvs").c_str()));
   // Up to the first dot after the last backslash; a name too long for 29 characters is left out.
-  EXPECT_EQ((Records{{L"bg", "bg"}, {L"ok_0", "ok"}, {L"a", "a."}, {L"", ".h"}, {L"", "no"}, {L"empty", ""}, {L"name_of_twenty_nine_character", "na"}}),
+  EXPECT_EQ((Records{{L"bg", "bg"}, {L"ok_0", "ok"}, {L"a", "a."}, {L"", ".h"}, {L"", "no"}, {L"empty", ""},
+                     {L"name_of_twenty_nine_character", "na"}}),
             Parse(ReadAll(out + L"pack.kvs")));
   ASSERT_TRUE(kvtest::SparseFile(big3 + L"huge.bin", 3LL << 30) && kvtest::SparseFile(big4 + L"huge.bin", 4LL << 30));
   const std::tuple<const char*, std::wstring, std::wstring> failures[] = {
@@ -206,7 +215,8 @@ TEST(Skin, PackagesHoldEveryFileByItsNameOrFailWhole) {
   std::fill(std::begin(themes), std::end(themes), L'z');
   skin.SetThemesName(std::wstring(300, L't').c_str());
   skin.GetThemesPath(themes);  // cut to the caller's 260 characters
-  EXPECT_EQ(std::tuple(1, size_t{MAX_PATH - 1}, std::wstring(8, L'z')), std::tuple(skin.GetResType(), std::wcslen(themes), std::wstring(themes + MAX_PATH, 8)));
+  EXPECT_EQ(std::tuple(1, size_t{MAX_PATH - 1}, std::wstring(8, L'z')),
+            std::tuple(skin.GetResType(), std::wcslen(themes), std::wstring(themes + MAX_PATH, 8)));
 }
 
 TEST(Skin, RecordsAreServedOnceFoundAndNeverReadPastTheEnd) {
@@ -234,7 +244,8 @@ TEST(Skin, RecordsAreServedOnceFoundAndNeverReadPastTheEnd) {
   // wraps around (2^32 - 64 would bring a trusting walk back to the same record for ever), a head
   // cut short. What comes before stays readable.
   for (const auto& [package, cut] : {std::pair(Record(L"b", std::string(20, 'x') + Record(L"c", ""), 1000), L"b"),
-                                     std::pair(Record(L"loop", "", 0xFFFFFFC0u), L"loop"), std::pair(Record(L"c", "").substr(0, 40), L"c")}) {
+                                     std::pair(Record(L"loop", "", 0xFFFFFFC0u), L"loop"),
+                                     std::pair(Record(L"c", "").substr(0, 40), L"c")}) {
     kvtest::WriteText(dir + L"skin.kvs", Record(L"a", "data") + package);
     ASSERT_TRUE(skin.LoadSkin(L"kvtest_skin") && skin.GetRes(L"a", first)) << kvtest::Utf8(cut);
     EXPECT_EQ("data", kvtest::ReadRest(first));

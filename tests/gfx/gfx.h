@@ -16,7 +16,8 @@ inline void ExpectRows(std::initializer_list<Row> rows) {
   for (const auto& [what, holds] : rows) EXPECT_TRUE(holds()) << what;
 }
 
-constexpr uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kYellow = 0xFFFFFF00, kBands[] = {kRed, kGreen, kBlue, kYellow};
+constexpr uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kYellow = 0xFFFFFF00;
+constexpr uint32_t kBands[] = {kRed, kGreen, kBlue, kYellow};
 inline CKvImage& Img() { return *GetKvImage(); }
 inline const std::wstring& Dir() { static const std::wstring dir = kvtest::FreshDir(L"gfx"); return dir; }
 

@@ -33,26 +33,32 @@ TEST(Font, DefaultFaceFollowsYaHeiAndEachKeyMakesOneFont) {
     const std::wstring path = fonts + std::wstring(file), face = *file ? L"微软雅黑" : L"宋体";
     if (*file) kvtest::WriteText(path, "only its name counts");
     CKvFont cache;
-    const int found = cache.CheckFont(L"微软雅黑"), others = cache.CheckFont(L"宋体") + cache.CheckFont(L"Microsoft YaHei") + cache.CheckFont(nullptr);
+    const int found = cache.CheckFont(L"微软雅黑");
+    const int others = cache.CheckFont(L"宋体") + cache.CheckFont(L"Microsoft YaHei") + cache.CheckFont(nullptr);
     DeleteFileW(path.c_str());
     const LOGFONTW lf = Read(cache.GetFont(0, nullptr, 0, 0, 0));
     EXPECT_EQ(std::tuple(int{*file != 0}, int{*file != 0}, 0, face, *file ? 18 : 12, *file ? 18L : 12L),
-              std::tuple(found, cache.isSupportYaHei(), others, std::wstring(lf.lfFaceName), cache.GetDefaultSize(), lf.lfHeight)) << kvtest::Utf8(file);
+              std::tuple(found, cache.isSupportYaHei(), others, std::wstring(lf.lfFaceName), cache.GetDefaultSize(), lf.lfHeight))
+        << kvtest::Utf8(file);
   }
   HFONT gone = nullptr;
   {
     CKvFont c;
-    HFONT plain = gone = c.GetFont(0, nullptr, 0, 0, 0), bold1 = c.GetFont(12, L"宋体", 1, 0, 0), bold2 = c.GetFont(12, L"宋体", 2, 0, 0);
+    HFONT plain = gone = c.GetFont(0, nullptr, 0, 0, 0);
+    HFONT bold1 = c.GetFont(12, L"宋体", 1, 0, 0), bold2 = c.GetFont(12, L"宋体", 2, 0, 0);
     const LOGFONTW styled = Read(c.GetFont(-16, L"宋体", 0, 0x101, 0x201));
     ExpectRows({
         {"the same key: the same font", [&] { return plain == c.GetFont(12, L"宋体", 0, 0, 0); }},
-        {"bold 1 and 2: two keys, both bold", [&] { return bold1 != bold2 && Read(bold1).lfWeight == FW_BOLD && Read(bold2).lfWeight == FW_BOLD; }},
+        {"bold 1 and 2: two keys, both bold",
+         [&] { return bold1 != bold2 && Read(bold1).lfWeight == FW_BOLD && Read(bold2).lfWeight == FW_BOLD; }},
         {"faces compare exactly", [&] { return c.GetFont(12, L"SimSun", 0, 0, 0) != c.GetFont(12, L"simsun", 0, 0, 0); }},
-        {"the low bytes of underline and italic", [&] { return styled.lfHeight == -16 && styled.lfUnderline == 1 && styled.lfItalic == 1; }},
+        {"underline and italic: their low bytes",
+         [&] { return styled.lfHeight == -16 && styled.lfUnderline == 1 && styled.lfItalic == 1; }},
         {"a new default for new fonts only", [&] {
            c.SetDefaultFont(14, L"宋体", 134);
            const LOGFONTW made = Read(c.GetFont(0, nullptr, 0, 0, 0));
-           return made.lfHeight == 14 && made.lfCharSet == 134 && Read(plain).lfHeight == 12 && c.GetFont(12, L"宋体", 0, 0, 0) == plain; }},
+           return made.lfHeight == 14 && made.lfCharSet == 134 && Read(plain).lfHeight == 12 &&
+                  c.GetFont(12, L"宋体", 0, 0, 0) == plain; }},
     });
   }
   LOGFONTW lf = {};
@@ -66,14 +72,21 @@ TEST(Icons, LocalNameOfAnIconAddress) {
   GetTempPathW(MAX_PATH + 1, temp);
   const std::pair<std::wstring, std::wstring> rows[] = {
       {L"HTTP://Host/A/b.ico", L"host_a_b.ico"}, {L"https://www.Example.test/favicon.ico", L"www.example.test_favicon.ico"},
-      {L"http://a/http://b/c.ico", L"a_b_c.ico"}, {L"C:\\Windows\\x.ico", L"c__windows_x.ico"}, {L"http://h/a.ico:stream", L"h_a.ico_stream"},
+      {L"http://a/http://b/c.ico", L"a_b_c.ico"}, {L"C:\\Windows\\x.ico", L"c__windows_x.ico"},
+      {L"http://h/a.ico:stream", L"h_a.ico_stream"},
       {L"http://h/..\\..\\Start Menu\\Programs\\Startup\\evil.exe", L"h_.._.._start menu_programs_startup_evil.exe"},
       {L"http://h/q?a=<b>|*\"", L"h_q_a=_b____"}, {L"http://h/trailing. . ", L"h_trailing"}, {L"..", L""}, {L"http://...", L""},
-      {L"https://", L""}, {L"http://con", L""}, {L"http://NUL.ico", L""}, {L"http://com1.x.ico", L""}, {L"http://" + std::wstring(300, L'a'), L""},
+      {L"https://", L""}, {L"http://con", L""}, {L"http://NUL.ico", L""}, {L"http://com1.x.ico", L""},
+      {L"http://" + std::wstring(300, L'a'), L""},
   };
-  for (const auto& [address, name] : rows) EXPECT_EQ(name.empty() ? L"" : temp + name, kv::UrlIconLocalPath(address)) << kvtest::Utf8(address);
+  for (const auto& [address, name] : rows)
+    EXPECT_EQ(name.empty() ? L"" : temp + name, kv::UrlIconLocalPath(address)) << kvtest::Utf8(address);
   EXPECT_EQ(0, GetUrlCacheIconPath(L"http://kvtest.invalid/never", out) + GetUrlCacheIconPath(nullptr, out));
-  // A shortcut's icon with a local copy is found without a download; with none, 0 and the buffer kept.
+}
+
+// A shortcut's icon with a local copy is found without a download; with none, 0 and the buffer kept.
+TEST(Icons, ShortcutIconFromItsLocalCopy) {
+  wchar_t out[MAX_PATH] = L"untouched";
   const std::wstring site = Dir() + L"site.url", local = kv::UrlIconLocalPath(L"HTTP://KvTest.invalid/Icons/Site.ico");
   kvtest::WriteText(site, "[InternetShortcut]\r\nURL=http://kvtest.invalid/\r\nIconFile=HTTP://KvTest.invalid/Icons/Site.ico\r\n");
   DeleteFileW(local.c_str());
@@ -95,14 +108,16 @@ TEST(Icons, FileIconAndTray) {
   ASSERT_TRUE(icon && GetIconInfo(icon.get(), &info) && GetObjectW(info.hbmMask, sizeof(mask), &mask));
   kv::UniqueBitmap colour(info.hbmColor), maskBits(info.hbmMask);
   kvtest::WriteText(Dir() + L"plain.txt", "no icons in here");
-  EXPECT_TRUE(mask.bmWidth == 32 && !GetFileIcon(L"C:\\kvtest\\absent.exe", 0, 32) && !GetFileIcon(nullptr, 0, 32) && !GetFileIcon((Dir() + L"plain.txt").c_str(), 0, 32));
+  EXPECT_TRUE(mask.bmWidth == 32 && !GetFileIcon(L"C:\\kvtest\\absent.exe", 0, 32) && !GetFileIcon(nullptr, 0, 32) &&
+              !GetFileIcon((Dir() + L"plain.txt").c_str(), 0, 32));
   const Window owner = MakeWindow(10, 10);
   if (!ShowTray(owner.get(), icon.get(), L"栎禾软件", WM_APP + 1)) GTEST_SKIP() << "no notification area answers on this display";
   EXPECT_TRUE(SetTip(owner.get(), std::wstring(300, L'x').c_str()) && DelTray(owner.get()));  // a tip cut to its field
 }
 
 TEST(Media, SoundStartsWithoutWaitingAndTheMusicOpens) {
-  const uint32_t samples = 8 * 3000, head[] = {0x46464952, 36 + samples * 2, 0x45564157, 0x20746D66, 16, 0x00010001, 8000, 16000, 0x00100002, 0x61746164, samples * 2};
+  const uint32_t samples = 8 * 3000, head[] = {0x46464952, 36 + samples * 2, 0x45564157, 0x20746D66, 16, 0x00010001,
+                                               8000,       16000,             0x00100002, 0x61746164, samples * 2};
   std::string tone(reinterpret_cast<const char*>(head), sizeof(head));
   for (uint32_t i = 0; i < samples; ++i) tone.append(i % 40 < 20 ? "\x70\x17" : "\x90\xE8", 2);  // 3 s at 200 Hz
   kvtest::WriteText(Dir() + L"tone.wav", tone);
@@ -120,7 +135,9 @@ TEST(Media, SoundStartsWithoutWaitingAndTheMusicOpens) {
 }
 
 // Shows a modal dialog on a thread of its own and works it once it stands.
-BOOL CALLBACK FindShown(HWND window, LPARAM found) { return IsWindowVisible(window) ? *reinterpret_cast<HWND*>(found) = window, FALSE : TRUE; }
+BOOL CALLBACK FindShown(HWND window, LPARAM found) {
+  return IsWindowVisible(window) ? *reinterpret_cast<HWND*>(found) = window, FALSE : TRUE;
+}
 void Drive(const std::function<void()>& show, const std::function<void(HWND)>& act, int button) {
   std::atomic<DWORD> thread{0};
   std::thread shown([&] { thread = GetCurrentThreadId(), show(); });
@@ -147,15 +164,18 @@ TEST(CodePage, FolderDialogTitleFollowsTheCodePage) {
   std::wstring texts = L"|";
   Drive([&] { result = ShowSelDir(buffer, nullptr); }, [&](HWND dialog) {
     wchar_t text[256];
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) texts += std::wstring(text, GetWindowTextW(child, text, 256)) + L"|";
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+      texts += std::wstring(text, GetWindowTextW(child, text, 256)) + L"|";
   }, IDCANCEL);
   EXPECT_EQ(std::pair(0, std::wstring()), std::pair(result, std::wstring(buffer)));
-  EXPECT_NE(std::wstring::npos, texts.find(GetACP() == 1252 ? L"|Please select the folder|" : L"|请选择文件夹|")) << kvtest::Utf8(texts);
+  const wchar_t* title = GetACP() == 1252 ? L"|Please select the folder|" : L"|请选择文件夹|";
+  EXPECT_NE(std::wstring::npos, texts.find(title)) << kvtest::Utf8(texts);
 }
 
 TEST(Clipboard, TextIsCutToTheRoomAndWidthsMeasuredInTheFont) {
   const std::tuple<const wchar_t*, int, const wchar_t*> rows[] = {
-      {L"栎禾软件 kvUninstall", 64, L"栎禾软件 kvUninstall"}, {L"", 8, L""}, {L"abcdefgh", 5, L"abcd"}, {L"abcde", 5, L"abcd"}, {L"abcde", 6, L"abcde"}};
+      {L"栎禾软件 kvUninstall", 64, L"栎禾软件 kvUninstall"}, {L"", 8, L""}, {L"abcdefgh", 5, L"abcd"}, {L"abcde", 5, L"abcd"},
+      {L"abcde", 6, L"abcde"}};
   for (const auto& [text, room, want] : rows) {
     wchar_t buffer[65];
     std::fill(std::begin(buffer), std::end(buffer), L'#');
@@ -174,7 +194,7 @@ TEST(Clipboard, TextIsCutToTheRoomAndWidthsMeasuredInTheFont) {
   const Window window = MakeWindow(100, 40, wc.lpszClassName);  // its DC keeps what is selected into it
   const HGDIOBJ before = GetCurrentObject(kv::WindowDC(window.get()).get(), OBJ_FONT);
   const int one = KvGetStrWidth(L"M", nullptr, large.get());
-  EXPECT_TRUE(one > 10 && KvGetStrWidth(L"MMMM", window.get(), large.get()) == 4 * one && KvGetStrWidth(L"", nullptr, large.get()) == 0) << one;
+  EXPECT_TRUE(one > 10 && KvGetStrWidth(L"MMMM", window.get(), large.get()) == 4 * one && !KvGetStrWidth(L"", nullptr, large.get()));
   EXPECT_EQ(before, GetCurrentObject(kv::WindowDC(window.get()).get(), OBJ_FONT)) << "the window's own font back";
 }
 
