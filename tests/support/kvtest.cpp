@@ -160,7 +160,9 @@ void RemoveLink(const std::wstring& link) {
 
 void RemoveTree(const std::wstring& path) {
   if (const std::wstring name = LinuxPath(path); !name.empty()) {
-    OnLinux(L"rm", L"-rf \"" + name + L"\"", [&] { return !Exists(path); });
+    // Only a path that is there can be watched going away: a Linux program started for nothing
+    // could still be running, and removing, once the caller has made the path anew.
+    if (Exists(path)) OnLinux(L"rm", L"-rf \"" + name + L"\"", [&] { return !Exists(path); });
     return;
   }
   std::wstring dir = path;
