@@ -9,7 +9,6 @@ inline constexpr wchar_t kDumpName[] = L"qz_uninstall_dump";
 inline constexpr wchar_t kQuestionFormat[] = L"您确定要卸载%s?";
 inline constexpr wchar_t kCancelCaption[] = L"取 消";
 inline constexpr wchar_t kUninstallCaption[] = L"卸 载";
-inline constexpr wchar_t kImageType[] = L"IMG";
 
 // Pictures.
 inline constexpr int kBackgroundPicture = 60052;
@@ -33,6 +32,15 @@ inline constexpr int kMarkerX = 60, kMarkerTravel = 240, kMarkerRestY = 30;
 inline constexpr wchar_t kRestartNotice[] = L"部分文件正在使用中，重新启动计算机后将完成卸载。";
 inline constexpr int kNoticeWidth = 300, kNoticeHeight = 200;
 inline constexpr int kNoticeShowEffect = 8, kNoticeCloseEffect = 9;
+
+// Told when the command line holds a switch the program does not know, and when another
+// uninstall of the product runs.
+inline constexpr wchar_t kUnknownSwitchNotice[] = L"无法识别的参数：";
+inline constexpr wchar_t kBusyNotice[] = L"另一个卸载程序正在运行。";
+// Named per product folder: one uninstall of a product at a time, across sessions.
+inline constexpr wchar_t kRunMutexPrefix[] = L"Global\\KvUninstall_";
+// How long a silent run lets its reports go out before it removes itself.
+inline constexpr DWORD kReportWaitMs = 5000;
 
 // Animations: the window opens sliding in and leaves sliding out to the left.
 inline constexpr int kShowEffect = 0;

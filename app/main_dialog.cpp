@@ -4,11 +4,13 @@
 
 #include "app/app.h"
 #include "app/app_texts.h"
+#include "gfx/gfx_texts.h"
 #include "gfx/image.h"
 #include "services/thread.h"
 #include "ui/message_box.h"
 #include "uninstall/record.h"
 #include "uninstall/report.h"
+#include "uninstall/run_log.h"
 #include "util/format.h"
 
 namespace {
@@ -65,7 +67,7 @@ LRESULT CMainDlg::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void CMainDlg::DrawBackground(HDC dc, RECT) {
-  GetKvImage()->DrawImg(dc, kBackgroundPicture, kImageType, 0, kBackgroundY, 0, 0, nullptr);
+  GetKvImage()->DrawImg(dc, kBackgroundPicture, kv::gfx::kImageType, 0, kBackgroundY, 0, 0, nullptr);
 }
 
 std::wstring CMainDlg::Question() const {
@@ -84,9 +86,9 @@ void CMainDlg::DrawOverlay(HDC dc) {
   const int c = shown * kStripW / 100;
   // The strip is eaten from the left: its columns c..278 stay where they were.
   RECT src = {c, 0, kStripW, kStripH};
-  GetKvImage()->DrawImg(dc, kStripPicture, kImageType, kStripX + c, kStripY, kStripW - c, kStripH,
+  GetKvImage()->DrawImg(dc, kStripPicture, kv::gfx::kImageType, kStripX + c, kStripY, kStripW - c, kStripH,
                         &src);
-  GetKvImage()->DrawImg(dc, kMarkerPicture, kImageType, shown * kMarkerTravel / 100 + kMarkerX,
+  GetKvImage()->DrawImg(dc, kMarkerPicture, kv::gfx::kImageType, shown * kMarkerTravel / 100 + kMarkerX,
                         m_nMarkerY, 0, 0, nullptr);
 }
 
@@ -106,6 +108,7 @@ void CMainDlg::OnCancel(void* context) {
     self->m_bStop = 1;
     self->PlayEffect(kCancelEffect);
   }
+  kv::runlog::Note(L"cancelled; exit code 0");
   GetKvApp()->ExitApp();
 }
 

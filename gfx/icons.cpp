@@ -134,12 +134,9 @@ int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath) {
   PROPSPEC property = {};
   property.ulKind = PRSPEC_PROPID;
   property.propid = PID_INTSITE_ICONFILE;
-  PROPVARIANT value;
-  PropVariantInit(&value);
-  if (FAILED(site->ReadMultiple(1, &property, &value))) return 0;
-  std::wstring icon_url;
-  if (value.vt == VT_LPWSTR && value.pwszVal) icon_url = value.pwszVal;
-  PropVariantClear(&value);
+  kv::ScopedPropVariant value;
+  if (FAILED(site->ReadMultiple(1, &property, value.get()))) return 0;
+  const std::wstring icon_url = value->vt == VT_LPWSTR && value->pwszVal ? value->pwszVal : L"";
   if (icon_url.empty()) return 0;
 
   DWORD size = 0;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "util/handles.h"
+#include "gfx/gfx_texts.h"
 
 using namespace Gdiplus;
 
@@ -432,7 +433,7 @@ bool CKvImage::GetImgSize(const wchar_t* path, int& w, int& h) {
 }
 
 bool CKvImage::GetImgSize(int id, int& w, int& h) {
-  ImagePtr image(LoadPngFromRes(id, L"IMG"));
+  ImagePtr image(LoadPngFromRes(id, kv::gfx::kImageType));
   w = image ? static_cast<int>(image->GetWidth()) : 0;
   h = image ? static_cast<int>(image->GetHeight()) : 0;
   return true;

@@ -11,12 +11,6 @@
 
 namespace {
 
-std::wstring ProgramFolder() {
-  wchar_t folder[MAX_PATH] = {};
-  GetCurPath(folder);
-  return folder;
-}
-
 std::wstring Format(const wchar_t* format, const std::wstring& a, const std::wstring& b) {
   const int room = static_cast<int>(a.size() + b.size() + 32);
   std::vector<wchar_t> text(room);
@@ -51,7 +45,7 @@ void CKvSkin::SetResType(int mode) { m_nResType = mode; }
 int CKvSkin::GetResType() { return m_nResType; }
 
 void CKvSkin::SetThemesName(const wchar_t* name) {
-  m_strThemesPath = Format(kv::gfx::kThemesFormat, ProgramFolder(), name ? name : L"");
+  m_strThemesPath = Format(kv::gfx::kThemesFormat, kv::ProgramFolder(), name ? name : L"");
   m_nResType = 1;
 }
 
@@ -61,7 +55,7 @@ void CKvSkin::GetThemesPath(wchar_t* buffer) {
 }
 
 void CKvSkin::SetSkinName(const wchar_t* name) {
-  m_strSkinPath = Format(kv::gfx::kSkinsFormat, ProgramFolder(), name ? name : L"");
+  m_strSkinPath = Format(kv::gfx::kSkinsFormat, kv::ProgramFolder(), name ? name : L"");
   m_nResType = 2;
 }
 

@@ -12,7 +12,7 @@ kv_ensure_packages() {
   local packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686-posix
     gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 wine64 xvfb
     libz-mingw-w64 fonts-wine fonts-wqy-microhei imagemagick x11-apps xdotool locales openssl
-    osslsigncode)
+    osslsigncode nsis)
   local missing=()
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo=sudo

@@ -8,6 +8,7 @@
 #include "ui/message_box.h"
 #include "uninstall/report.h"
 #include "util/handles.h"
+#include "util/files.h"
 
 namespace {
 
@@ -27,15 +28,14 @@ constexpr DWORD kWaitStepMs = 50;
 
 CkvDump* g_dump = nullptr;
 std::atomic<bool> g_handling{false};  // the first fault has been taken; never cleared
+std::atomic<bool> g_show_box{true};
 std::atomic<DWORD> g_handlerThread{0};
 std::atomic<bool> g_handled{false};
 
 void WriteDump(EXCEPTION_POINTERS* info) {
-  wchar_t exe[MAX_PATH + 1] = {};
-  ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
   // The path, "_", at most 11 characters of tick count, ".dmp".
   wchar_t file[MAX_PATH + 32] = {};
-  ::wsprintfW(file, kDumpFileFormat, exe, static_cast<int>(::GetTickCount()));
+  ::wsprintfW(file, kDumpFileFormat, kv::ProgramPath().c_str(), static_cast<int>(::GetTickCount()));
 
   kv::UniqueHandleKernel process(
       ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, ::GetCurrentProcessId()));
@@ -83,7 +83,7 @@ LONG WINAPI CkvDump::ExceptionFilter(EXCEPTION_POINTERS* info) {
   // The report goes out on its own thread while the dump is written and the box is shown.
   if (g_dump) DoReport(kCrashReportEndpoint, g_dump->m_strTag.c_str(), kEmptyValue);
   WriteDump(info);
-  {
+  if (g_show_box) {
     CKvApp* app = GetKvApp();
     CKvMsgBox box;
     box.m_nPicture = kCrashPicture;
@@ -93,6 +93,8 @@ LONG WINAPI CkvDump::ExceptionFilter(EXCEPTION_POINTERS* info) {
   g_handled = true;
   return EXCEPTION_EXECUTE_HANDLER;
 }
+
+void kv::ShowCrashBox(bool show) { g_show_box = show; }
 
 CkvDump* GetKvDump() {
   static CkvDump dump;

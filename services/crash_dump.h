@@ -27,6 +27,12 @@ class KV_CLASS CkvDump {
   std::wstring m_strTag;
 };
 
+namespace kv {
+// For runs that must show nothing (a silent uninstall): the report and the dump still go out,
+// the message box does not.
+void ShowCrashBox(bool show);
+}  // namespace kv
+
 // The process-wide crash handler, created (and so put in force) on first use.
 KV_API CkvDump* GetKvDump();
 KV_API void InstallDump(LPCWSTR name, LPCWSTR tag);

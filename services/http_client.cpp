@@ -14,6 +14,9 @@
 
 namespace {
 
+using UniqueInternet = kv::UniqueHandle<kv::NullTraits<HINTERNET, ::InternetCloseHandle>>;
+
+
 constexpr wchar_t kProxyFileName[] = L"proxy.dat";
 constexpr wchar_t kAgentFormat[] = L"Agent%ld";
 constexpr wchar_t kProxyFormat[] = L"HTTP=HTTP://%s:%s";
@@ -108,9 +111,9 @@ void Log(const wchar_t* text) { WriteLog(text); }
 
 // Request, connection and internet handle, closed in that order.
 struct Session {
-  kv::UniqueInternet internet;
-  kv::UniqueInternet connection;
-  kv::UniqueInternet request;
+  UniqueInternet internet;
+  UniqueInternet connection;
+  UniqueInternet request;
   ~Session() {
     request.reset();
     connection.reset();
@@ -128,22 +131,22 @@ bool InflateInto(char* buffer, int total, int size, int* length) {
                                             &inflated_length, size - 1) != S_OK ||
       !inflated)
     return false;
+  const kv::UniqueMalloc owned(inflated);  // the codec's block, malloc'd for its caller
   *length = static_cast<int>(inflated_length);
   std::memcpy(buffer, inflated, static_cast<size_t>(inflated_length));
   buffer[inflated_length] = '\0';
-  std::free(inflated);
   return true;
 }
 
 // The request with the fixed headers added; null when it could not be opened.
-HINTERNET OpenRequest(HINTERNET connection, LPCWSTR verb, const UrlParts& parts, bool form) {
+UniqueInternet OpenRequest(HINTERNET connection, LPCWSTR verb, const UrlParts& parts, bool form) {
   LPCWSTR accept[] = {kAcceptAll, nullptr};
-  HINTERNET request = ::HttpOpenRequestW(connection, verb, parts.path.c_str(), kHttpVersion,
-                                         nullptr, accept, kRequestFlags, 0);
-  if (!request) return nullptr;
+  UniqueInternet request(::HttpOpenRequestW(connection, verb, parts.path.c_str(), kHttpVersion,
+                                            nullptr, accept, kRequestFlags, 0));
+  if (!request) return request;
   // Replacing: the User-Agent line takes the place of the agent name on the wire.
   const std::wstring headers = RequestHeaders(parts.server, form);
-  ::HttpAddRequestHeadersW(request, headers.c_str(), static_cast<DWORD>(headers.size()),
+  ::HttpAddRequestHeadersW(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
                            HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
   return request;
 }
@@ -195,9 +198,7 @@ CKvNet& CKvNet::operator=(const CKvNet& other) {
 
 void CKvNet::LoadProxyConfig() {
   std::memset(&m_proxy, 0, sizeof(m_proxy));
-  wchar_t folder[MAX_PATH] = {};
-  GetCurPath(folder);
-  kv::UniqueStdioFile file(_wfopen((std::wstring(folder) + kProxyFileName).c_str(), L"rb"));
+  kv::UniqueStdioFile file(_wfopen((kv::ProgramFolder() + kProxyFileName).c_str(), L"rb"));
   if (file) std::fread(&m_proxy, 1, sizeof(m_proxy), file.get());
 }
 
@@ -277,7 +278,7 @@ bool CKvNet::Exchange(LPCWSTR verb, LPCWSTR server, LPCWSTR path, bool form, con
     Log(kLogInternetConnect);
     return false;
   }
-  s.request.reset(OpenRequest(s.connection.get(), verb, {server, path}, form));
+  s.request = OpenRequest(s.connection.get(), verb, {server, path}, form);
   if (!s.request) {
     Log(kLogOpenRequest);
     return false;

@@ -10,11 +10,11 @@
 #include "util/files.h"
 #include "util/shared_memory.h"
 #include "util/system.h"
+#include "util/identity.h"
 
 namespace {
 
 namespace texts {
-constexpr wchar_t kSwitchKey[] = L"SOFTWARE\\Quarell";
 constexpr wchar_t kSwitchValue[] = L"debug";
 constexpr wchar_t kSwitchOn[] = L"1";
 constexpr wchar_t kFileNameFormat[] = L"%sKV-%d-%d-%d.log";
@@ -100,17 +100,15 @@ bool CKvLog::isLog() {
   if (m_bForce) return true;
   wchar_t value[CKvReg::kValueRoom] = {};
   CKvReg& reg = CKvReg::Instance();
-  if (!reg.GetRegInfo(HKEY_LOCAL_MACHINE, texts::kSwitchKey, texts::kSwitchValue, 0, value)) {
+  if (!reg.GetRegInfo(HKEY_LOCAL_MACHINE, kVendorKey, texts::kSwitchValue, 0, value)) {
     value[0] = L'\0';
-    if (isWow64()) reg.GetRegInfo(HKEY_LOCAL_MACHINE, texts::kSwitchKey, texts::kSwitchValue, 1, value);
+    if (isWow64()) reg.GetRegInfo(HKEY_LOCAL_MACHINE, kVendorKey, texts::kSwitchValue, 1, value);
   }
   return std::wcscmp(value, texts::kSwitchOn) == 0;
 }
 
 void CKvLog::GetLogFileName(std::wstring& name) {
-  wchar_t folder[MAX_PATH] = {};
-  GetCurPath(folder);
-  name = kv::LogFileNameFor(folder, Now());
+  name = kv::LogFileNameFor(kv::ProgramFolder(), Now());
 }
 
 void CKvLog::WriteFileLine(LPCWSTR message) {

@@ -6,6 +6,7 @@
 
 #include "util/handles.h"
 #include "util/system.h"
+#include "util/files.h"
 
 namespace {
 
@@ -100,11 +101,10 @@ int CKvReg::SetAutoRun(LPCWSTR name, int enable, LPCWSTR command) {
     ::RegDeleteValueW(key.get(), name);
     return 1;
   }
-  wchar_t self[MAX_PATH + 1] = {};
+  const std::wstring self = kv::ProgramPath();
   if (!command) {
-    const DWORD len = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    if (len == 0 || len >= MAX_PATH) return 0;
-    command = self;
+    if (self.empty()) return 0;
+    command = self.c_str();
   }
   const DWORD bytes = static_cast<DWORD>((std::wcslen(command) + 1) * sizeof(wchar_t));
   return ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes) ==

@@ -1,18 +1,8 @@
 #include "services/rw_lock.h"
 
+#include "util/handles.h"
+
 namespace {
-
-// Holds the lock's critical section for a scope.
-class CsScope {
- public:
-  explicit CsScope(CRITICAL_SECTION* cs) : cs_(cs) { ::EnterCriticalSection(cs_); }
-  CsScope(const CsScope&) = delete;
-  CsScope& operator=(const CsScope&) = delete;
-  ~CsScope() { ::LeaveCriticalSection(cs_); }
-
- private:
-  CRITICAL_SECTION* cs_;
-};
 
 }  // namespace
 
@@ -28,7 +18,7 @@ CLock& CLock::operator=(const CLock& other) {
   if (this == &other) return *this;
   // Copying a critical section byte for byte would leave two objects sharing one system record:
   // only the state that describes the lock is copied.
-  CsScope guard(&m_cs);
+  kv::CriticalSectionScope guard(&m_cs);
   m_bWrite = other.m_bWrite;
   m_bRead = other.m_bRead;
   m_nReaders = other.m_nReaders;
@@ -51,21 +41,21 @@ void CLock::LeaveGate() {
 }
 
 void CLock::Lock() {
-  CsScope guard(&m_cs);
+  kv::CriticalSectionScope guard(&m_cs);
   EnterGate();
   m_bWrite = true;
   m_bRead = true;
 }
 
 void CLock::Unlock() {
-  CsScope guard(&m_cs);
+  kv::CriticalSectionScope guard(&m_cs);
   m_bWrite = false;
   m_bRead = false;
   LeaveGate();
 }
 
 void CLock::LockRead() {
-  CsScope guard(&m_cs);
+  kv::CriticalSectionScope guard(&m_cs);
   const DWORD self = ::GetCurrentThreadId();
   for (;;) {
     // A reading group is open: join it without owning the gate.
@@ -85,7 +75,7 @@ void CLock::LockRead() {
 }
 
 void CLock::UnlockRead() {
-  CsScope guard(&m_cs);
+  kv::CriticalSectionScope guard(&m_cs);
   if (m_nReaders == 0) return;  // unbalanced call: nothing to release
   if (--m_nReaders == 0) {
     m_bRead = false;
@@ -94,11 +84,11 @@ void CLock::UnlockRead() {
 }
 
 bool CLock::IsLockWrite() {
-  CsScope guard(&m_cs);
+  kv::CriticalSectionScope guard(&m_cs);
   return m_bWrite;
 }
 
 bool CLock::IsLockRead() {
-  CsScope guard(&m_cs);
+  kv::CriticalSectionScope guard(&m_cs);
   return m_bRead;
 }

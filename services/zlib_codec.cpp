@@ -95,17 +95,6 @@ bool Resolve(HMODULE module, const char* name, Fn* out) {
   return *out != nullptr;
 }
 
-class LockScope {
- public:
-  explicit LockScope(CRITICAL_SECTION* lock) : lock_(lock) { ::EnterCriticalSection(lock_); }
-  LockScope(const LockScope&) = delete;
-  LockScope& operator=(const LockScope&) = delete;
-  ~LockScope() { ::LeaveCriticalSection(lock_); }
-
- private:
-  CRITICAL_SECTION* lock_;
-};
-
 kv::UniqueFile OpenSource(LPCWSTR path) {
   return kv::UniqueFile(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -217,7 +206,7 @@ HRESULT CKvZlib::InitZlib(LPCWSTR module) {
     GetCurPath(folder);
   const std::wstring path = std::wstring(folder) + kZlibFileName;
 
-  LockScope lock(&m_lock);
+  kv::CriticalSectionScope lock(&m_lock);
   ZlibApi& api = Api();
   if (api.module) return S_OK;
   api.module.reset(::LoadLibraryW(path.c_str()));
@@ -234,7 +223,7 @@ HRESULT CKvZlib::InitZlib(LPCWSTR module) {
 }
 
 void CKvZlib::UninitZlib() {
-  LockScope lock(&m_lock);
+  kv::CriticalSectionScope lock(&m_lock);
   Api().Clear();
 }
 
@@ -258,7 +247,7 @@ HRESULT CKvZlib::DecodeGZipBufferN(const BYTE* in, long inLen, BYTE** out, long*
   if (api.inflateInit2(&stream, kGzipOrZlibWindow, kZlibVersion, sizeof(ZStream)) != kZOk)
     return E_FAIL;
 
-  BYTE* block = nullptr;
+  kv::UniqueMalloc block;  // given to the caller whole, or freed
   size_t total = 0;
   int z = kZOk;
   bool out_of_memory = false;
@@ -273,13 +262,14 @@ HRESULT CKvZlib::DecodeGZipBufferN(const BYTE* in, long inLen, BYTE** out, long*
     if (z == kZDataError || z == kZMemError) break;
     const size_t produced = std::min<size_t>(kInflateWindow, most - total) - stream.avail_out;
     if (produced) {
-      BYTE* grown = static_cast<BYTE*>(std::realloc(block, total + produced));
+      void* grown = std::realloc(block.get(), total + produced);
       if (!grown) {
         out_of_memory = true;
         break;
       }
-      block = grown;
-      std::memcpy(block + total, window, produced);
+      block.release();
+      block.reset(grown);
+      std::memcpy(static_cast<BYTE*>(block.get()) + total, window, produced);
       total += produced;
     }
     // All the caller keeps has come: what follows is neither inflated nor looked at.
@@ -293,11 +283,10 @@ HRESULT CKvZlib::DecodeGZipBufferN(const BYTE* in, long inLen, BYTE** out, long*
   api.inflateEnd(&stream);
 
   if ((z == kZStreamEnd || full) && !out_of_memory) {
-    *out = block;
+    *out = static_cast<BYTE*>(block.release());
     *outLen = static_cast<long>(total);
     return S_OK;
   }
-  std::free(block);
   *out = nullptr;
   *outLen = 0;
   return E_FAIL;

@@ -3,6 +3,8 @@
 //   kvrecord write FILE [--key K] [--name N] [--menu M] [--dir D]
 //                       [--file PATH]... [--folder PATH]... [--shortcut PATH]...
 //   kvrecord print FILE
+//   kvrecord key FILE [--write]   the Uninstall key's values an installer sets for the record at
+//                                 FILE (the uninstaller lies beside it); --write sets them too
 #include <windows.h>
 
 #include <cstring>
@@ -11,6 +13,7 @@
 
 #include "tools/console.h"
 #include "uninstall/deletion_guard.h"
+#include "uninstall/cleanup_texts.h"
 #include "uninstall/record.h"
 #include "util/handles.h"
 
@@ -37,7 +40,8 @@ int Usage() {
   kvtool::PrintLine(
       L"usage: kvrecord write FILE [--key K] [--name N] [--menu M] [--dir D]\n"
       L"                           [--file PATH]... [--folder PATH]... [--shortcut PATH]...\n"
-      L"       kvrecord print FILE");
+      L"       kvrecord print FILE\n"
+      L"       kvrecord key FILE [--write]");
   return 2;
 }
 
@@ -113,6 +117,35 @@ int Print(const wchar_t* path) {
   return 0;
 }
 
+// The values that put the product into the list of installed programs, with the uninstaller as
+// its remover: interactive and, for deployment tools, silent.
+int Key(const wchar_t* path, bool write) {
+  UninstallRecord header = {};
+  wchar_t full[MAX_PATH] = {};
+  wchar_t* name = nullptr;
+  if (!ReadRecordHeader(path, &header) || !::GetFullPathNameW(path, MAX_PATH, full, &name) || !name ||
+      header.uninstallKey[0] == L'\0') {
+    kvtool::PrintLine(L"kvrecord: no record with an uninstall key at " + std::wstring(path));
+    return 1;
+  }
+  const std::wstring program = L"\"" + std::wstring(full, name) + L"kvUninstall.exe\"";
+  const std::wstring key = std::wstring(kUninstallKeyRoot) + SlotText(header.uninstallKey);
+  const std::pair<const wchar_t*, std::wstring> values[] = {
+      {L"DisplayName", SlotText(header.displayName)},
+      {L"UninstallString", program},
+      {L"QuietUninstallString", program + L" /S"}};
+  kvtool::PrintLine(L"HKLM\\" + key);
+  for (const auto& [value, data] : values) {
+    kvtool::PrintLine(std::wstring(value) + L"=" + data);
+    if (write && ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, REG_SZ, data.c_str(),
+                                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
+      kvtool::PrintLine(L"kvrecord: cannot write " + std::wstring(value));
+      return 1;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -120,5 +153,6 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argv[1];
   if (command == L"write") return Write(argc, argv);
   if (command == L"print") return Print(argv[2]);
+  if (command == L"key") return Key(argv[2], argc > 3 && std::wstring(argv[3]) == L"--write");
   return Usage();
 }

@@ -7,6 +7,7 @@
 #include "gfx/image.h"
 #include "gfx/skin.h"
 #include "ui/ui_texts.h"
+#include "gfx/gfx_texts.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ int DefaultCaptionDy() { return GetKvFont()->isSupportYaHei() ? 0 : 2; }
 CKvButton::CKvButton()
     : m_nPicId(kv::ui::kButtonPicture),
       m_nCaptionDy(DefaultCaptionDy()),
-      m_strResType(kv::ui::kImageType),
+      m_strResType(kv::gfx::kImageType),
       m_strSkinName(kv::ui::kButtonSkinName),
       m_strSkinExt(kv::ui::kButtonSkinExt) {}
 
@@ -31,7 +32,7 @@ CKvButton::~CKvButton() = default;
 void CKvButton::Init(const wchar_t* caption, int x, int y, int width, int height, int edgeWidth,
                      int frameCount, HWND host, const wchar_t* pictureFile) {
   m_nPicId = kv::ui::kButtonPicture;
-  m_strResType = kv::ui::kImageType;
+  m_strResType = kv::gfx::kImageType;
   m_nState = 0;
   m_bEnabled = true;
   m_strCaption = caption ? caption : L"";

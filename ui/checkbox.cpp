@@ -6,9 +6,10 @@
 #include "gfx/skin.h"
 #include "ui/text.h"
 #include "ui/ui_texts.h"
+#include "gfx/gfx_texts.h"
 
 CKvBaseEx::CKvBaseEx()
-    : m_strResType(kv::ui::kImageType), m_strSkinExt(kv::ui::kButtonSkinExt) {}
+    : m_strResType(kv::gfx::kImageType), m_strSkinExt(kv::ui::kButtonSkinExt) {}
 
 CKvBaseEx::~CKvBaseEx() = default;
 

@@ -7,6 +7,7 @@
 #include "services/thread.h"
 #include "ui/ui_texts.h"
 #include "util/handles.h"
+#include "gfx/gfx_texts.h"
 
 CKvDlg::CKvDlg() : m_nBkPicId(kv::ui::kDialogBackground) {
   // Children without a context of their own hand the dialog to their callbacks.
@@ -47,7 +48,7 @@ void CKvDlg::DrawBackground(HDC dc, RECT client) {
     return;
   }
   if (m_nBkPicId > 0) {
-    GetKvImage()->DrawStretchImg(dc, m_nBkPicId, kv::ui::kImageType, 0, 0, w, h, m_nBkEdgeWidth,
+    GetKvImage()->DrawStretchImg(dc, m_nBkPicId, kv::gfx::kImageType, 0, 0, w, h, m_nBkEdgeWidth,
                                  1, 0, m_nBkEdgeHeight);
     return;
   }

@@ -5,6 +5,7 @@
 #include "gfx/image.h"
 #include "services/thread.h"
 #include "ui/ui_texts.h"
+#include "gfx/gfx_texts.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ void CKvMsgBox::DrawOverlay(HDC dc) {
                              RGB(0, 0, 0), 254, false, false, 0);
   }
   if (m_nPicture != 0)
-    GetKvImage()->DrawImg(dc, m_nPicture, kv::ui::kImageType, 10, 58, 0, 0, nullptr);
+    GetKvImage()->DrawImg(dc, m_nPicture, kv::gfx::kImageType, 10, 58, 0, 0, nullptr);
   if (m_hIcon) ::DrawIconEx(dc, 5, 5, m_hIcon, 24, 24, 0, nullptr, DI_NORMAL);
 }
 

@@ -4,7 +4,6 @@
 
 namespace kv::ui {
 
-inline constexpr wchar_t kImageType[] = L"IMG";
 inline constexpr wchar_t kEditTypeName[] = L"CKvEditEx";
 inline constexpr wchar_t kButtonSkinName[] = L"button";
 inline constexpr wchar_t kButtonSkinExt[] = L".png";

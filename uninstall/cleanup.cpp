@@ -13,7 +13,9 @@ int CKvUninstaller::ClearReg(LPCWSTR key) {
   if (!key || key[0] == L'\0') return 1;
   const std::wstring subkey = std::wstring(kUninstallKeyRoot) + key;
   // Deletes only a key without subkeys, in the process's own registry view.
-  ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subkey.c_str());
+  const LONG result = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, subkey.c_str());
+  kv::runlog::Note(result == ERROR_SUCCESS ? L"key removed:" : L"key not removed:",
+                   L"HKLM\\" + subkey, static_cast<unsigned long>(result));
   return 1;
 }
 
@@ -35,7 +37,7 @@ void CKvUninstaller::DelShortcut() {
   const std::wstring name = SlotText(m_record.displayName);
   wchar_t desktop[MAX_PATH] = {};
   if (!name.empty() && GetDesktopPath(desktop)) {
-    const std::wstring link = kv::FormatText(kDesktopLinkFormat, {desktop, name});
+    const std::wstring link = kv::FormatText(kv::kLinkPathFormat, {desktop, name});
     const kv::guard::Verdict verdict =
         kv::guard::IsPlainName(name + L".lnk") ? kv::guard::CheckFile(link)
                                                 : kv::guard::Verdict{kv::guard::Refusal::kDotPiece, {}};

@@ -4,8 +4,6 @@
 // The product's entry in the list of installed programs lives under this HKLM key; the record's
 // uninstallKey is appended directly.
 constexpr wchar_t kUninstallKeyRoot[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-// The product's link on the all-users desktop: desktop folder and display name.
-constexpr wchar_t kDesktopLinkFormat[] = L"%s\\%s.lnk";
 
 constexpr wchar_t kScriptPath[] = L"c:\\clear.bat";
 constexpr wchar_t kScriptFolder[] = L"c:\\";

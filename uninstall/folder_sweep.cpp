@@ -86,9 +86,7 @@ FileOutcome DeleteProductFile(const std::wstring& path, DWORD attributes, const 
     error = ::GetLastError();
   }
   const bool queued = QueueForRestart(path);
-  if (note)
-    note((queued ? L"queued for restart (error " : L"left (error ") + std::to_wstring(error) +
-         L"): " + path);
+  if (note) note(queued ? L"not deleted, queued for restart:" : L"not deleted:", path, error);
   return queued ? FileOutcome::kQueued : FileOutcome::kLeft;
 }
 
@@ -111,7 +109,7 @@ bool FolderSweep::IsDeferred(const std::wstring& dir, const wchar_t* name) const
 bool FolderSweep::Walk(const std::wstring& dir) {
   PinnedFolder pin(dir);
   if (!pin) {
-    if (note_) note_(L"not entered (a link, or no longer the folder it was): " + dir);
+    if (note_) note_(L"not entered (a link, or no longer the folder it was):", dir, 0);
     return false;
   }
   WIN32_FIND_DATAW data;
@@ -131,7 +129,7 @@ bool FolderSweep::Walk(const std::wstring& dir) {
       // A link goes as a link; its target is never entered.
       const std::wstring path = dir + data.cFileName;
       if (!::RemoveDirectoryW(path.c_str()) && !::DeleteFileW(path.c_str()) && note_)
-        note_(L"link left: " + path);
+        note_(L"link left:", path, ::GetLastError());
     } else {
       Walk(dir + data.cFileName + L"\\");
     }

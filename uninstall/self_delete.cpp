@@ -11,6 +11,7 @@
 #include "uninstall/uninstaller.h"
 #include "util/format.h"
 #include "util/handles.h"
+#include "util/files.h"
 
 namespace kv::self_delete {
 namespace {
@@ -51,11 +52,9 @@ std::string TextModeBytes(const std::string& bytes) {
 
 std::wstring RunningProgram() {
   static const std::wstring program = [] {
-    wchar_t module[MAX_PATH + 1] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH) return std::wstring();
-    const std::wstring final_path = guard::FinalPath(module);
-    return final_path.empty() ? std::wstring(module, length) : final_path;
+    const std::wstring module = kv::ProgramPath();
+    const std::wstring final_path = module.empty() ? module : guard::FinalPath(module);
+    return final_path.empty() ? module : final_path;
   }();
   return program;
 }
@@ -137,11 +136,12 @@ bool WriteFreshScript(const std::wstring& path, const std::string& bytes) {
   if (!file) return false;
   const std::string disk = TextModeBytes(bytes);
   DWORD written = 0;
+  // Written through to the disk before cmd reads it: a write that fails shows here.
   const bool complete =
       ::WriteFile(file.get(), disk.data(), static_cast<DWORD>(disk.size()), &written, nullptr) &&
-      written == disk.size();
-  const bool closed = ::CloseHandle(file.release()) != FALSE;
-  if (complete && closed) return true;
+      written == disk.size() && ::FlushFileBuffers(file.get());
+  file.reset();
+  if (complete) return true;
   ::DeleteFileW(path.c_str());
   return false;
 }
@@ -193,12 +193,14 @@ void CKvUninstaller::DeleteSelf() {
     // or to start it): the restart deletes the program, then its folder if nothing is left.
     if (written) ::DeleteFileW(kScriptPath);
     if (exe.empty() || !kv::sweep::QueueForRestart(exe)) return;
-    kv::runlog::Note(L"queued for restart: " + exe);
+    kv::runlog::Note(L"no clean-up script, queued for restart:", exe);
     ++m_nQueued;
     if (!folder.empty()) kv::sweep::QueueForRestart(folder);
   } else if (!folder.empty() && folder_spelled.empty()) {
     // The folder alone has no spelling: the script takes the program, the restart the folder.
     kv::sweep::QueueForRestart(folder);
   }
-  ::ExitProcess(m_nQueued > 0 ? kExitRestartNeeded : 0);
+  const UINT code = m_nQueued > 0 ? kExitRestartNeeded : 0;
+  kv::runlog::Note(L"exit code " + std::to_wstring(code));
+  ::ExitProcess(code);
 }

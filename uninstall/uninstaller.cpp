@@ -18,6 +18,10 @@ constexpr DWORD kStartDelayMs = 300;
 
 bool FolderMode(const UninstallRecord& record) { return record.installDir[0] != L'\0'; }
 
+void LogNote(const wchar_t* what, const std::wstring& path, unsigned long error) {
+  kv::runlog::Note(what, path, error);
+}
+
 // The final form of an existing file, or the path as it is when it cannot be resolved.
 std::wstring FinalOrAsIs(const std::wstring& path) {
   const std::wstring final_path = kv::guard::FinalPath(path);
@@ -64,6 +68,12 @@ bool CKvUninstaller::UninstallFunc() {
     }
     ReadRecordLists(file.get(), &m_record, &m_removals, &m_shortcuts);
   }
+  kv::runlog::Note(L"record " + record_path + L": key \"" + SlotText(m_record.uninstallKey) +
+                   L"\", name \"" + SlotText(m_record.displayName) + L"\", menu folder \"" +
+                   SlotText(m_record.menuFolder) + L"\", " +
+                   (FolderMode(m_record) ? L"folder mode, installDir \"" + SlotText(m_record.installDir) + L"\""
+                                         : L"list mode, " + std::to_wstring(m_removals.size()) + L" to remove") +
+                   L", " + std::to_wstring(m_shortcuts.size()) + L" shortcuts");
   // Told before anything is gone; the report runs on its own thread. The client is made here so
   // that it has read proxy.dat before a folder sweep can take it away.
   CKvNet::Instance();
@@ -140,7 +150,8 @@ bool CKvUninstaller::SweepFolder(const std::wstring& root, bool enter_dot_folder
     ++m_nFilesDone;
     SendProgress();
   };
-  kv::sweep::FolderSweep sweep(Deferred(), std::move(on_file), kv::runlog::Note);
+  kv::sweep::FolderSweep sweep(Deferred(), std::move(on_file), LogNote);
+  if (!enter_dot_folders) kv::runlog::Note(L"sweeping", root);
   const bool entered = sweep.Sweep(root, enter_dot_folders);
   m_nQueued += sweep.queued();
   return entered;
@@ -160,7 +171,7 @@ void CKvUninstaller::DeleteFileEntry(const std::wstring& path) {
   WIN32_FIND_DATAW data;
   kv::UniqueFind entry(::FindFirstFileW(path.c_str(), &data));
   if (!entry || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-  if (kv::sweep::DeleteProductFile(path, data.dwFileAttributes, kv::runlog::Note) ==
-      kv::sweep::FileOutcome::kQueued)
-    ++m_nQueued;
+  const kv::sweep::FileOutcome outcome = kv::sweep::DeleteProductFile(path, data.dwFileAttributes, LogNote);
+  if (outcome == kv::sweep::FileOutcome::kQueued) ++m_nQueued;
+  if (outcome == kv::sweep::FileOutcome::kDeleted) kv::runlog::Note(L"deleted", path);
 }

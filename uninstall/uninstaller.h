@@ -14,9 +14,12 @@
 // its final 100 when it has finished, so only a posted 100 means done.
 constexpr UINT WM_KV_PROGRESS = 2025;
 
-// The exit code that tells a caller the removal completes at the next restart, as Windows
-// installers use it.
-constexpr DWORD kExitRestartNeeded = 3010;
+// Exit codes for callers that deploy software, the values Windows installers use.
+constexpr DWORD kExitRestartNeeded = 3010;  // removed; the next restart completes it
+constexpr DWORD kExitNoRecord = 2;          // no kvUninstall.dat beside the program
+constexpr DWORD kExitBadRecord = 13;        // kvUninstall.dat cannot be read
+constexpr DWORD kExitBadSwitch = 87;        // a switch on the command line is not known
+constexpr DWORD kExitBusy = 1618;           // another uninstall of this product is running
 
 class KV_CLASS CKvUninstaller {
  public:

@@ -37,6 +37,18 @@ void ModuleFolder(HMODULE module, LPWSTR path) {
 
 void GetCurPath(LPWSTR path) { ModuleFolder(nullptr, path); }
 
+std::wstring kv::ProgramPath() {
+  wchar_t path[MAX_PATH + 1] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+  return (length && length < MAX_PATH) ? std::wstring(path, length) : std::wstring();
+}
+
+std::wstring kv::ProgramFolder() {
+  wchar_t folder[MAX_PATH] = {};
+  GetCurPath(folder);
+  return folder;
+}
+
 void GetCurPathEx(LPCWSTR module, LPWSTR path) {
   HMODULE handle = module ? ::GetModuleHandleW(module) : nullptr;
   ModuleFolder(handle, path);
@@ -173,30 +185,20 @@ unsigned long long FolderSize(LPCWSTR path) {
   kv::ComPtr<IDispatch> fso;
   if (FAILED(::CoCreateInstance(texts::kFileSystemObject, nullptr, CLSCTX_ALL, IID_IDispatch, fso.put_void())))
     return 0;
-  VARIANT arg;
-  ::VariantInit(&arg);
-  arg.vt = VT_BSTR;
-  arg.bstrVal = ::SysAllocString(path);
-  if (!arg.bstrVal) return 0;
-  DISPPARAMS params = {&arg, nullptr, 1, 0};
-  VARIANT folder;
-  ::VariantInit(&folder);
-  HRESULT hr = DispatchCall(fso.get(), texts::kGetFolder, DISPATCH_METHOD, &params, &folder);
-  ::VariantClear(&arg);
-  if (FAILED(hr) || folder.vt != VT_DISPATCH || !folder.pdispVal) {
-    ::VariantClear(&folder);
+  kv::ScopedVariant arg, folder, size;
+  arg->vt = VT_BSTR;
+  arg->bstrVal = ::SysAllocString(path);
+  if (!arg->bstrVal) return 0;
+  DISPPARAMS params = {arg.get(), nullptr, 1, 0};
+  if (FAILED(DispatchCall(fso.get(), texts::kGetFolder, DISPATCH_METHOD, &params, folder.get())) ||
+      folder->vt != VT_DISPATCH || !folder->pdispVal)
     return 0;
-  }
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
-  VARIANT size;
-  ::VariantInit(&size);
-  hr = DispatchCall(folder.pdispVal, texts::kSize, DISPATCH_PROPERTYGET, &none, &size);
-  ::VariantClear(&folder);
-  unsigned long long bytes = 0;
   // The size comes as a double or a decimal, depending on how large it is.
-  if (SUCCEEDED(hr) && SUCCEEDED(::VariantChangeType(&size, &size, 0, VT_UI8))) bytes = size.ullVal;
-  ::VariantClear(&size);
-  return bytes;
+  if (FAILED(DispatchCall(folder->pdispVal, texts::kSize, DISPATCH_PROPERTYGET, &none, size.get())) ||
+      FAILED(::VariantChangeType(size.get(), size.get(), 0, VT_UI8)))
+    return 0;
+  return size->ullVal;
 }
 
 }  // namespace

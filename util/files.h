@@ -2,6 +2,8 @@
 // Files, folders, versions and sizes.
 #include <windows.h>
 
+#include <string>
+
 #include "util/handles.h"
 #include "util/kv_api.h"
 
@@ -41,4 +43,11 @@ namespace kv {
 bool IsSameFile(HANDLE open, LPCWSTR path);
 // Closes a file written through the C runtime; false when its last bytes could not be written.
 bool CloseWritten(UniqueStdioFile& file);
+}  // namespace kv
+
+namespace kv {
+// The running program's full path, and its folder with a trailing backslash; empty when the
+// path does not fit MAX_PATH.
+std::wstring ProgramPath();
+std::wstring ProgramFolder();
 }  // namespace kv

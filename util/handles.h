@@ -3,10 +3,12 @@
 // can be copied, all can be moved. After this header no function of the toolkit closes by hand.
 #include <windows.h>
 #include <objbase.h>
-#include <wincrypt.h>
-#include <wininet.h>
+#include <oleauto.h>
+#include <propidl.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace kv {
@@ -63,7 +65,6 @@ inline void CloseGdiObject(HGDIOBJ h) { ::DeleteObject(h); }
 inline void CloseView(void* p) { ::UnmapViewOfFile(p); }
 inline void CloseStdioFile(FILE* f) { std::fclose(f); }
 inline void CloseIcon(HICON h) { ::DestroyIcon(h); }
-inline void CloseCertStore(HCERTSTORE h) { ::CertCloseStore(h, 0); }
 inline void CloseService(SC_HANDLE h) { ::CloseServiceHandle(h); }
 inline void DiscardResourceUpdate(HANDLE h) { ::EndUpdateResourceW(h, TRUE); }
 
@@ -78,9 +79,6 @@ using UniqueMemDC = UniqueHandle<NullTraits<HDC, ::DeleteDC>>;
 using UniqueGlobal = UniqueHandle<NullTraits<HGLOBAL, ::GlobalFree>>;
 using UniqueStdioFile = UniqueHandle<NullTraits<FILE*, CloseStdioFile>>;
 using UniqueIcon = UniqueHandle<NullTraits<HICON, CloseIcon>>;
-using UniqueInternet = UniqueHandle<NullTraits<HINTERNET, ::InternetCloseHandle>>;
-using UniqueCertStore = UniqueHandle<NullTraits<HCERTSTORE, CloseCertStore>>;
-using UniqueCertContext = UniqueHandle<NullTraits<PCCERT_CONTEXT, ::CertFreeCertificateContext>>;
 using UniqueCoTaskMem = UniqueHandle<NullTraits<void*, ::CoTaskMemFree>>;  // shell PIDLs and the like
 using UniqueLocal = UniqueHandle<NullTraits<HLOCAL, ::LocalFree>>;  // security descriptors and the like
 using UniqueService = UniqueHandle<NullTraits<SC_HANDLE, CloseService>>;  // service manager, services
@@ -93,6 +91,40 @@ using UniqueFont = UniqueGdi<HFONT>;
 using UniquePen = UniqueGdi<HPEN>;
 using UniqueBrush = UniqueGdi<HBRUSH>;
 using UniqueRegion = UniqueGdi<HRGN>;
+
+inline void FreeMemory(void* p) { std::free(p); }
+using UniqueMalloc = UniqueHandle<NullTraits<void*, FreeMemory>>;  // what a C library hands out
+
+// A VARIANT (or PROPVARIANT) that is cleared when it goes out of scope.
+template <typename T, HRESULT (*Clear)(T*)>
+class ScopedVariantOf {
+ public:
+  ScopedVariantOf() noexcept { std::memset(&v_, 0, sizeof(v_)); }
+  ScopedVariantOf(const ScopedVariantOf&) = delete;
+  ScopedVariantOf& operator=(const ScopedVariantOf&) = delete;
+  ~ScopedVariantOf() { Clear(&v_); }
+  T* get() noexcept { return &v_; }
+  T* operator->() noexcept { return &v_; }
+
+ private:
+  T v_;
+};
+inline HRESULT ClearVariant(VARIANT* v) { return ::VariantClear(v); }
+inline HRESULT ClearPropVariant(PROPVARIANT* v) { return ::PropVariantClear(v); }
+using ScopedVariant = ScopedVariantOf<VARIANT, ClearVariant>;
+using ScopedPropVariant = ScopedVariantOf<PROPVARIANT, ClearPropVariant>;
+
+// Holds a critical section for the scope.
+class CriticalSectionScope {
+ public:
+  explicit CriticalSectionScope(CRITICAL_SECTION* cs) noexcept : cs_(cs) { ::EnterCriticalSection(cs_); }
+  CriticalSectionScope(const CriticalSectionScope&) = delete;
+  CriticalSectionScope& operator=(const CriticalSectionScope&) = delete;
+  ~CriticalSectionScope() { ::LeaveCriticalSection(cs_); }
+
+ private:
+  CRITICAL_SECTION* cs_;
+};
 
 // A window's device context from GetDC, given back with ReleaseDC.
 class WindowDC {

@@ -10,11 +10,12 @@
 
 #include "util/caller_text.h"
 #include "util/files.h"
+#include "util/crypt_handles.h"
 #include "util/handles.h"
+#include "util/system.h"
 
 namespace {
 
-constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Quarell";
 constexpr wchar_t kUidValue[] = L"UID";
 constexpr wchar_t kUidFormat[] = L"KV%08d%05d%05d";
 constexpr size_t kStoredUidLength = 20;
@@ -83,19 +84,6 @@ std::wstring Format(const wchar_t* format, const wchar_t* arg) {
   wchar_t text[1025] = {};
   ::wsprintfW(text, format, arg);
   return text;
-}
-
-// Starts file with parameters through the shell; waits for its end when wait is set.
-void StartProgram(const std::wstring& file, LPCWSTR parameters, int wait, int show) {
-  SHELLEXECUTEINFOW info = {};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-  info.lpFile = file.c_str();
-  info.lpParameters = parameters;
-  info.nShow = show;
-  if (!::ShellExecuteExW(&info)) return;
-  kv::UniqueHandleKernel process(info.hProcess);
-  if (wait && process) ::WaitForSingleObject(process.get(), INFINITE);
 }
 
 }  // namespace
@@ -170,7 +158,7 @@ void OpenUrl(LPCWSTR url, int wait) {
     }
   }
   key.reset();
-  StartProgram(browser, url, wait, kShowNormal);
+  kv::ShellRun(browser.c_str(), url, wait != 0, kShowNormal, /*quiet=*/true);
 }
 
 void RegProtocol(LPCWSTR name, LPCWSTR program) {
@@ -179,9 +167,7 @@ void RegProtocol(LPCWSTR name, LPCWSTR program) {
   kv::UniqueKey root = CreateKey(HKEY_CLASSES_ROOT, protocol, KEY_READ | KEY_WRITE);
   if (!root) return;
   SetString(root.get(), nullptr, protocol + kProtocolSuffix);
-  wchar_t folder[MAX_PATH] = {};
-  GetCurPath(folder);
-  const std::wstring path = std::wstring(folder) + program;
+  const std::wstring path = kv::ProgramFolder() + program;
   SetString(root.get(), kUrlProtocolValue, path);
 
   kv::UniqueKey icon = CreateKey(HKEY_CLASSES_ROOT, protocol + kDefaultIconKey, KEY_READ | KEY_WRITE);

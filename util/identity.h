@@ -5,6 +5,10 @@
 
 #include "util/kv_api.h"
 
+// The vendor's key, under HKEY_CURRENT_USER (the identifier) and HKEY_LOCAL_MACHINE (the log's
+// "debug" switch).
+constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Quarell";
+
 // Room for the longest identifier ("KV", a negative tick count, two 5-digit numbers) and its
 // terminator: what out of CreateUID must hold.
 constexpr int kUidRoom = 24;

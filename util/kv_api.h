@@ -2,8 +2,15 @@
 // How the toolkit shows itself to other modules. kvUninstall.exe exports every public name of the
 // toolkit: free functions with C linkage so that any language binds them by plain name through
 // GetProcAddress, classes as C++ classes (their members carry the usual mangled names).
-#define KV_API extern "C" __declspec(dllexport)
-#define KV_CLASS __declspec(dllexport)
+// The toolkit's own build exports. A program built on the SDK calls plain declarations: the stubs
+// of the SDK's delay-load import library answer them and bind kvUninstall.exe on first use.
+#ifdef KV_TOOLKIT_BUILD
+#define KV_EXPORTED __declspec(dllexport)
+#else
+#define KV_EXPORTED
+#endif
+#define KV_API extern "C" KV_EXPORTED
+#define KV_CLASS KV_EXPORTED
 
 // Callback shapes shared by the toolkit: button, timer and monitor callbacks take one untyped
 // context pointer; thread routines return an unsigned exit code.

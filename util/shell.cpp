@@ -17,7 +17,6 @@ namespace {
 // Literal texts and identifiers of the shell helpers.
 constexpr wchar_t kQuickLaunchTail[] = L"\\Microsoft\\Internet Explorer\\Quick Launch";
 constexpr wchar_t kPinnedTail[] = L"\\Microsoft\\Internet Explorer\\Quick Launch\\User Pinned\\TaskBar";
-constexpr wchar_t kLinkPathFormat[] = L"%s\\%s.lnk";
 constexpr wchar_t kWindowMetricsKey[] = L"Control Panel\\Desktop\\WindowMetrics";
 constexpr wchar_t kShellIconSizeValue[] = L"Shell Icon Size";
 constexpr UINT kBroadcastWaitMs = 5000;  // per window
@@ -38,12 +37,6 @@ int SpecialFolder(int csidl, LPWSTR path) {
 
 bool Exists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::wstring ModulePath() {
-  wchar_t path[MAX_PATH + 1] = {};
-  const DWORD len = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return (len && len < MAX_PATH) ? std::wstring(path, len) : std::wstring();
 }
 
 struct LinkObjects {
@@ -150,10 +143,8 @@ int CreateShortcut(LPCWSTR folder, LPCWSTR name, LPCWSTR target, LPCWSTR icon, W
     working.resize(last == std::wstring::npos ? 0 : last);
     shell.link->SetPath(target);
   } else {
-    wchar_t own_dir[MAX_PATH] = {};
-    GetCurPath(own_dir);
-    working = own_dir;
-    shell.link->SetPath(ModulePath().c_str());
+    working = kv::ProgramFolder();
+    shell.link->SetPath(kv::ProgramPath().c_str());
   }
   shell.link->SetWorkingDirectory(working.c_str());
   if (icon) shell.link->SetIconLocation(icon, 0);
@@ -161,7 +152,7 @@ int CreateShortcut(LPCWSTR folder, LPCWSTR name, LPCWSTR target, LPCWSTR icon, W
   if (description) shell.link->SetDescription(description);
   shell.link->SetShowCmd(showCmd);
 
-  const std::wstring link_path = kv::FormatText(kLinkPathFormat, {folder, name ? name : L""});
+  const std::wstring link_path = kv::FormatText(kv::kLinkPathFormat, {folder, name ? name : L""});
   return SUCCEEDED(shell.file->Save(link_path.c_str(), TRUE)) ? 1 : 0;
 }
 
@@ -229,12 +220,10 @@ int GetShortcutUrl(LPCWSTR path, LPWSTR out) {
   kv::ComPtr<IPersistFile> file;
   if (FAILED(locator->QueryInterface(IID_IPersistFile, file.put_void()))) return 0;
   if (FAILED(file->Load(path, kStorageWrite))) return 0;
-  LPWSTR url = nullptr;
-  if (FAILED(locator->GetURL(&url)) || !url) return 0;
-  // The shell allocated the text with the task allocator: it goes back there.
-  const bool fits = kv::CopyToCaller(url, out, kv::kPathRoom);
-  ::CoTaskMemFree(url);
-  return fits ? 1 : 0;
+  // The shell allocates the text with the task allocator: it goes back there.
+  kv::UniqueCoTaskMem url;
+  if (FAILED(locator->GetURL(reinterpret_cast<LPWSTR*>(url.put()))) || !url) return 0;
+  return kv::CopyToCaller(static_cast<const wchar_t*>(url.get()), out, kv::kPathRoom) ? 1 : 0;
 }
 
 void RefreshIconCache() {

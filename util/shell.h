@@ -44,3 +44,8 @@ KV_API int GetShortcutUrl(LPCWSTR path, LPWSTR out);
 
 // Makes the shell rebuild its icon cache by nudging the icon size and putting it back.
 KV_API void RefreshIconCache();
+
+namespace kv {
+// A link's path: its folder and its name with ".lnk".
+inline constexpr wchar_t kLinkPathFormat[] = L"%s\\%s.lnk";
+}  // namespace kv

@@ -172,17 +172,21 @@ int CheckOneInstance(LPCWSTR name, LPCWSTR message) {
   return 0;
 }
 
-int DoRun(LPCWSTR file, LPCWSTR parameters, int wait, int show) {
+bool kv::ShellRun(LPCWSTR file, LPCWSTR parameters, bool wait, int show, bool quiet) {
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | (quiet ? SEE_MASK_FLAG_NO_UI : 0);
   info.lpFile = file;
   info.lpParameters = parameters;
   info.nShow = show;
-  if (::ShellExecuteExW(&info)) {
-    kv::UniqueHandleKernel process(info.hProcess);
-    if (wait && process) ::WaitForSingleObject(process.get(), INFINITE);
-  }
+  if (!::ShellExecuteExW(&info)) return false;
+  kv::UniqueHandleKernel process(info.hProcess);
+  if (wait && process) ::WaitForSingleObject(process.get(), INFINITE);
+  return true;
+}
+
+int DoRun(LPCWSTR file, LPCWSTR parameters, int wait, int show) {
+  kv::ShellRun(file, parameters, wait != 0, show, false);
   return 1;
 }
 

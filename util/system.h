@@ -30,6 +30,10 @@ namespace kv {
 // The name GetOsName gives for one version report; apart so that every row can be checked.
 const wchar_t* OsNameFor(DWORD platform, DWORD major, DWORD minor);
 
+// Starts file with parameters through the shell (quiet: no error box of the shell's own) and,
+// with wait, returns when it has ended. False when it could not be started.
+bool ShellRun(LPCWSTR file, LPCWSTR parameters, bool wait, int show, bool quiet);
+
 // Restricts the libraries this process loads later by name to the system folder and the
 // program's own folder, where the system can (not the current folder, not the PATH). True when a
 // restriction took effect.

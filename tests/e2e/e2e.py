@@ -6,8 +6,8 @@ kvwire.py) named by proxy.dat; screenshots go to the artifacts folder.
 
     e2e.py BIN_DIR ARTIFACTS_DIR CASE
 
-CASE: window-folder, window-list, window-cancel, window-noname, window-inuse, msgbox, crash-one,
-crash-two, crash-entry. WINEPREFIX and the other Wine settings come from the environment.
+CASE: window-folder, window-list, window-cancel, window-noname, window-inuse, silent, installer,
+msgbox, crash-one, crash-two, crash-entry. WINEPREFIX and the other Wine settings come from the environment.
 """
 import os
 import pathlib
@@ -361,6 +361,91 @@ def in_use(bin_dir, artifacts, wire, display):
         product.remove()
 
 
+# ---- silent runs and an installer ------------------------------------------------------------------
+
+def silent(bin_dir, artifacts, wire, display):
+    """What deployment tools run: no window, exit codes, a UTF-8 log of the run."""
+    wine("reg", "delete", PENDING, "/v", "PendingFileRenameOperations", "/f")
+    product = Product(bin_dir, "Brix Quiet", "silent", wire)
+    log_win = product.root_win + "run.log"
+    log = product.root / "run.log"
+    victim = product.root / "victim.txt"
+    write(victim, "someone else's\n")
+    os.symlink(victim, product.root / "linked.log")
+
+    def run_silently(*switches, code, what):
+        rc, _ = run("wine", str(product.exe), *switches, env=display.env)
+        check(rc == code & 0xFF, f"{what}: exit code {code} (got {rc})")
+
+    # Refused before the run: an unknown switch, a log that is a link, another uninstall running.
+    run_silently("/S", "/X", code=87, what="an unknown switch")
+    run_silently("/S", "/LOG=" + product.root_win + "linked.log", code=87, what="a log that is a link")
+    check(victim.read_text() == "someone else's\n", "nothing is written through the link")
+    window = display.start(product.exe, cwd=product.install)
+    rect = display.wait_window((WIDTH, HEIGHT), window)
+    run_silently("/VERYSILENT", code=1618, what="while the window of another uninstall is open")
+    if rect:
+        display.click(rect, CANCEL_BUTTON)
+    window.wait(30)
+    check(product.traces() != [], "nothing was removed so far")
+    # A file in use: the rest goes, the file waits for the restart, and the log says so.
+    holder = display.start(product.bin / "kvtesthelper.exe", "sleep", "120000", "--hold",
+                           product.install_win + "bin\\brix.exe")
+    holder.stdout.readline()
+    run_silently("/s", "/LOG=" + log_win, code=3010, what="a file in use")
+    holder.kill()
+    holder.wait()
+    deadline = time.time() + 30
+    while product.exe.exists() and time.time() < deadline:
+        time.sleep(0.3)
+    check(sorted(product.traces()) == sorted([str(product.files[0]), str(product.install)]),
+          "all but the file in use is gone: " + ", ".join(product.traces()))
+    text = log.read_text(encoding="utf-8") if log.exists() else ""
+    for line in ("record ", "sweeping ", "queued for restart: " + re.escape(product.install_win) + "bin",
+                 "key removed:", r"deleted .*\\Brix Quiet\.lnk", "exit code 3010"):
+        check(re.search(line, text) is not None, f"the log has \"{line}\"")
+    check([r[0] for r in reports(wire)][-2:] == ["open", "uninstall"], "the reports go out as in the window")
+    wine("reg", "delete", PENDING, "/v", "PendingFileRenameOperations", "/f")
+    # No record at all.
+    shutil.rmtree(product.install, ignore_errors=True)
+    product.install.mkdir(parents=True)
+    shutil.copy(product.bin / "kvUninstall.exe", product.install)
+    run_silently("/S", code=2, what="no record")
+    product.remove()
+
+
+def installer(bin_dir, artifacts, wire, display):
+    """An NSIS installer made with tools/nsis/kvUninstall.nsh installs silently, and the Uninstall
+    key's QuietUninstallString removes every trace again."""
+    build, source = pathlib.Path(bin_dir).parent, pathlib.Path(__file__).resolve().parents[2]
+    sdk, setup = build / "sdk-nsis", build / "BrixSampleSetup.exe"
+    shutil.rmtree(sdk, ignore_errors=True)
+    subprocess.run(["cmake", "--install", str(build), "--prefix", str(sdk)], check=True,
+                   stdout=subprocess.DEVNULL)
+    made = subprocess.run(["makensis", f"-DKV_SDK={sdk}", f"-DOUT={setup}",
+                           str(source / "tools/nsis/sample.nsi")], stdout=subprocess.PIPE, text=True)
+    if not check(made.returncode == 0, "makensis builds the sample"):
+        print(made.stdout)
+        return
+    key = UNINSTALL_ROOT + "\\BrixSample"
+    install = pathlib.Path(unix_path("C:\\Program Files\\Brix Sample"))
+    check(run("wine", str(setup), "/S", env=display.env)[0] == 0, "the installer runs silently")
+    check((install / "kvUninstall.dat").exists() and (install / "data" / "levels.dat").exists(),
+          "the product and its record are installed")
+    quiet = wine("reg", "query", key, "/v", "QuietUninstallString")[1]
+    m = re.search(r'QuietUninstallString\s+REG_SZ\s+"([^"]+)" (/S)', quiet)
+    if not check(m is not None, "the key holds the quiet uninstall string: " + quiet):
+        return
+    check(run("wine", m.group(1), m.group(2), env=display.env)[0] == 0, "it runs with exit code 0")
+    deadline = time.time() + 30
+    while install.exists() and time.time() < deadline:
+        time.sleep(0.3)
+    check(not install.exists(), "the installation folder is gone")
+    check(wine("reg", "query", key)[0] != 0, "the Uninstall key is gone")
+    desktop = pathlib.Path(unix_path(wine(str(pathlib.Path(bin_dir) / "kvshortcut.exe"), "folder", "desktop")[1]))
+    check(not (desktop / "Brix Sample.lnk").exists(), "the desktop link is gone")
+
+
 # ---- the message box ------------------------------------------------------------------------------
 
 def message_box(bin_dir, artifacts, wire, display):
@@ -505,6 +590,8 @@ def main():
         "window-cancel": lambda w, d: cancel(bin_dir, artifacts, w, d),
         "window-noname": lambda w, d: no_record(bin_dir, artifacts, w, d),
         "window-inuse": lambda w, d: in_use(bin_dir, artifacts, w, d),
+        "silent": lambda w, d: silent(bin_dir, artifacts, w, d),
+        "installer": lambda w, d: installer(bin_dir, artifacts, w, d),
         "msgbox": lambda w, d: message_box(bin_dir, artifacts, w, d),
         "crash-one": lambda w, d: crash(bin_dir, artifacts, w, d, False),
         "crash-two": lambda w, d: crash(bin_dir, artifacts, w, d, True),

@@ -5,8 +5,6 @@
 #include <mmsystem.h>
 #include <shlobj.h>
 
-#include <atomic>
-#include <thread>
 
 #include "gfx/clipboard.h"
 #include "gfx/dialogs.h"
@@ -134,27 +132,18 @@ TEST(Media, SoundStartsWithoutWaitingAndTheMusicOpens) {
   EXPECT_EQ(std::wstring(L"3000 stopped"), length + std::wstring(L" ") + mode);
 }
 
-// Shows a modal dialog on a thread of its own and works it once it stands.
-BOOL CALLBACK FindShown(HWND window, LPARAM found) {
-  return IsWindowVisible(window) ? *reinterpret_cast<HWND*>(found) = window, FALSE : TRUE;
-}
-void Drive(const std::function<void()>& show, const std::function<void(HWND)>& act, int button) {
-  std::atomic<DWORD> thread{0};
-  std::thread shown([&] { thread = GetCurrentThreadId(), show(); });
-  HWND dialog = nullptr;
-  EXPECT_TRUE(kvtest::PollUntil([&] { return thread && !EnumThreadWindows(thread, FindShown, reinterpret_cast<LPARAM>(&dialog)); }, 20000));
-  act(dialog);
-  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-  shown.join();
-}
+void Press(HWND dialog, int button) { PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0); }
 
 TEST(Dialogs, SaveGivesTheNameWithItsExtensionOrNothing) {
   wchar_t buffer[MAX_PATH] = L"left over";
   int result = -1;
   auto show = [&] { result = ShowSaveFileDlg(buffer, nullptr, L"txt", L"Text files\0*.txt\0"); };
-  Drive(show, [](HWND) {}, IDCANCEL);
+  ASSERT_TRUE(kvtest::Drive(show, [](HWND dialog) { Press(dialog, IDCANCEL); }));
   EXPECT_EQ(std::pair(0, std::wstring()), std::pair(result, std::wstring(buffer)));
-  Drive(show, [](HWND dialog) { SetDlgItemTextW(dialog, 0x47C, (Dir() + L"report").c_str()); }, IDOK);
+  ASSERT_TRUE(kvtest::Drive(show, [](HWND dialog) {
+    SetDlgItemTextW(dialog, 0x47C, (Dir() + L"report").c_str());
+    Press(dialog, IDOK);
+  }));
   EXPECT_EQ(std::pair(1, Dir() + L"report.txt"), std::pair(result, std::wstring(buffer)));
 }
 
@@ -162,11 +151,12 @@ TEST(CodePage, FolderDialogTitleFollowsTheCodePage) {
   wchar_t buffer[MAX_PATH] = L"left over";
   int result = -1;
   std::wstring texts = L"|";
-  Drive([&] { result = ShowSelDir(buffer, nullptr); }, [&](HWND dialog) {
+  ASSERT_TRUE(kvtest::Drive([&] { result = ShowSelDir(buffer, nullptr); }, [&](HWND dialog) {
     wchar_t text[256];
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
       texts += std::wstring(text, GetWindowTextW(child, text, 256)) + L"|";
-  }, IDCANCEL);
+    Press(dialog, IDCANCEL);
+  }));
   EXPECT_EQ(std::pair(0, std::wstring()), std::pair(result, std::wstring(buffer)));
   const wchar_t* title = GetACP() == 1252 ? L"|Please select the folder|" : L"|请选择文件夹|";
   EXPECT_NE(std::wstring::npos, texts.find(title)) << kvtest::Utf8(texts);

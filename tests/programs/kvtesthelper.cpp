@@ -7,7 +7,8 @@
 //                                 "alive=<0|1> cpu_ms=<n>" of it); prints "faulting main=<tid>
 //                                 second=<tid or 0>" first
 //   remote-fault PATH             starts a thread at an unmapped address in the running PATH
-//   exitapp                       CKvApp::ExitApp with a timer running; prints what ran on the way
+//   exitapp                       CKvApp::ExitApp with a timer asleep; prints what ran on the way
+//                                 out, the exit handler with the time since ExitApp began
 //   hash                          answers "md5 HEX", "hmac HEX KEY", "des KEY DATA DIR",
 //                                 "kvencode KEY DATA" lines from standard input ("-": empty)
 //   instance NAME window|plain REPORT QUIT_EVENT
@@ -191,12 +192,15 @@ struct Farewell {
   }
 };
 
+DWORD g_exit_started = 0;
+
 int ExitAppCommand(const Args&) {
   static Farewell farewell;
   std::atexit([] {
-    std::printf("exit handler ran\n");
+    std::printf("exit handler ran %lu ms after ExitApp\n", ::GetTickCount() - g_exit_started);
     std::fflush(stdout);
   });
+  g_exit_started = ::GetTickCount();
   GetKvThread()->StartTimer(1, [](void*) {}, 5000, nullptr);  // asleep: Stop ends it after 100 ms
   GetKvApp()->ExitApp();
   return 3;

@@ -4,6 +4,8 @@
 #include "tests/support/kvtest.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <gdiplus.h>
 
 #include <cctype>
@@ -152,17 +154,18 @@ bool Exists(const std::wstring& path) {
 
 // Wine cannot remove a link to a folder through any Windows call: there the Linux side removes
 // links, and whole trees, whose removal never follows a link.
+// Nothing runs for what is not there: a Linux program started for nothing could still be at work
+// when the path is made anew.
 void RemoveLink(const std::wstring& link) {
-  if (::RemoveDirectoryW(link.c_str()) || ::DeleteFileW(link.c_str())) return;
+  if (!Exists(link) || ::RemoveDirectoryW(link.c_str()) || ::DeleteFileW(link.c_str())) return;
   if (const std::wstring name = LinuxPath(link); !name.empty())
     OnLinux(L"rm", L"-f \"" + name + L"\"", [&] { return !Exists(link); });
 }
 
 void RemoveTree(const std::wstring& path) {
+  if (!Exists(path)) return;
   if (const std::wstring name = LinuxPath(path); !name.empty()) {
-    // Only a path that is there can be watched going away: a Linux program started for nothing
-    // could still be running, and removing, once the caller has made the path anew.
-    if (Exists(path)) OnLinux(L"rm", L"-rf \"" + name + L"\"", [&] { return !Exists(path); });
+    OnLinux(L"rm", L"-rf \"" + name + L"\"", [&] { return !Exists(path); });
     return;
   }
   std::wstring dir = path;
@@ -297,6 +300,40 @@ bool OnLinux(const std::wstring& program, const std::wstring& arguments,
   if (LinuxPath(L"C:\\").empty()) return false;
   Run(L"Z:\\bin\\" + program + L" " + arguments);
   return PollUntil(done, 10000);
+}
+
+BOOL CALLBACK FindVisible(HWND wnd, LPARAM param) {
+  auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
+  if (::GetWindowThreadProcessId(wnd, nullptr) != found->first || !::IsWindowVisible(wnd)) return TRUE;
+  found->second = wnd;
+  return FALSE;
+}
+
+HWND VisibleWindowOf(DWORD thread) {
+  std::pair<DWORD, HWND> found{thread, nullptr};
+  ::EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&found));
+  return found.second;
+}
+
+bool Drive(const std::function<void()>& show, const std::function<void(HWND)>& act) {
+  std::atomic<DWORD> thread_id{0};
+  std::atomic<bool> done{false};
+  std::thread shower([&] {
+    thread_id = ::GetCurrentThreadId();
+    show();
+    done = true;
+  });
+  HWND window = nullptr;
+  PollUntil([&] { return thread_id && (window = VisibleWindowOf(thread_id)) != nullptr; }, 20000);
+  if (window) {
+    ::Sleep(300);  // the window sets itself up after it shows
+    act(window);
+  }
+  // Whatever happened, end the window (or a box of its own) so that the thread can be joined.
+  for (int i = 0; !PollUntil([&] { return done.load(); }, 500) && i < 40; ++i)
+    if (HWND still = VisibleWindowOf(thread_id)) ::PostMessageW(still, WM_COMMAND, IDCANCEL, 0);
+  shower.join();
+  return window != nullptr;
 }
 
 // ---- waiting ------------------------------------------------------------------------------------

@@ -69,6 +69,11 @@ bool OnLinux(const std::wstring& program, const std::wstring& arguments,
 // The Linux name of a path under Wine; empty elsewhere.
 std::wstring LinuxPath(const std::wstring& path);
 
+// Shows a modal window (a common dialog, a message box) with show on a thread of its own, waits
+// for the thread's first visible top-level window, lets act drive it, and ends it whatever act
+// did; true when a window came.
+bool Drive(const std::function<void()>& show, const std::function<void(HWND)>& act);
+
 // ---- waiting ------------------------------------------------------------------------------------
 
 // Polls done until it holds (true) or timeout_ms have passed (false).

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/install_support.h"
+#include "util/crypt_handles.h"
 #include "util/handles.h"
 
 namespace {

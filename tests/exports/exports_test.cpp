@@ -1,6 +1,6 @@
-// Another program binds the toolkit by plain name: loads kvUninstall.exe, finds the free
-// functions with GetProcAddress and calls them, as a program in any language would, with the
-// parameter lists of prototypes.inc. Those lists are also held against the toolkit's declarations.
+// Another program binds the toolkit by plain name: loads kvUninstall.exe as the SDK's loader does,
+// finds the free functions with GetProcAddress and calls them, as a program in any language would, with the
+// parameter lists of tools/sdk/kvuninstall_functions.inc. Those lists are also held against the toolkit's declarations.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -33,7 +33,8 @@
 #include "services/registry.h"
 #include "services/thread.h"
 #include "services/xml_reader.h"
-#include "tests/support/test_support.h"
+#include "tests/support/kvtest.h"
+#include "tools/sdk/kvuninstall_loader.h"
 #include "uninstall/record.h"
 #include "uninstall/report.h"
 #include "util/driver_service.h"
@@ -46,71 +47,10 @@
 
 namespace {
 
-IMAGE_NT_HEADERS* Headers(BYTE* base) {
-  return reinterpret_cast<IMAGE_NT_HEADERS*>(base +
-                                             reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-}
-
-void Patch(DWORD* slot, DWORD value) {
-  DWORD old = 0;
-  ::VirtualProtect(slot, sizeof(DWORD), PAGE_READWRITE, &old);
-  *slot = value;
-  ::VirtualProtect(slot, sizeof(DWORD), old, &old);
-}
-
-// Windows relocates and binds an executable that another program loads with LoadLibrary; Wine
-// does both only for DLLs. Where the platform left them undone, this does what its loader would:
-// applies the base relocations for the address the image got, then fills each import address slot
-// with what its DLL exports under that name or ordinal.
-bool LoadLikeWindows(HMODULE module, bool* done_here) {
-  auto* base = reinterpret_cast<BYTE*>(module);
-  IMAGE_NT_HEADERS* nt = Headers(base);
-  *done_here = false;
-  const DWORD delta = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(base)) - nt->OptionalHeader.ImageBase;
-  const IMAGE_DATA_DIRECTORY& relocs = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
-  if (delta != 0 && relocs.VirtualAddress) {
-    auto* block = reinterpret_cast<IMAGE_BASE_RELOCATION*>(base + relocs.VirtualAddress);
-    const BYTE* end = base + relocs.VirtualAddress + relocs.Size;
-    while (reinterpret_cast<BYTE*>(block) < end && block->SizeOfBlock) {
-      const auto* entries = reinterpret_cast<const WORD*>(block + 1);
-      const size_t count = (block->SizeOfBlock - sizeof(*block)) / sizeof(WORD);
-      for (size_t i = 0; i < count; ++i) {
-        if ((entries[i] >> 12) != IMAGE_REL_BASED_HIGHLOW) continue;
-        auto* slot = reinterpret_cast<DWORD*>(base + block->VirtualAddress + (entries[i] & 0xFFF));
-        Patch(slot, *slot + delta);
-      }
-      block = reinterpret_cast<IMAGE_BASE_RELOCATION*>(reinterpret_cast<BYTE*>(block) + block->SizeOfBlock);
-    }
-    Patch(reinterpret_cast<DWORD*>(&nt->OptionalHeader.ImageBase),
-          static_cast<DWORD>(reinterpret_cast<UINT_PTR>(base)));
-    *done_here = true;
-  }
-  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (auto* desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-       dir.VirtualAddress && desc->Name; ++desc) {
-    HMODULE dll = ::LoadLibraryA(reinterpret_cast<const char*>(base + desc->Name));
-    if (!dll) return false;
-    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
-    for (; names->u1.AddressOfData; ++names, ++slots) {
-      FARPROC target = IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)
-          ? ::GetProcAddress(dll, MAKEINTRESOURCEA(IMAGE_ORDINAL(names->u1.Ordinal)))
-          : ::GetProcAddress(dll, reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(
-                                      base + names->u1.AddressOfData)->Name);
-      if (!target) return false;
-      const DWORD value = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(target));
-      if (slots->u1.Function == value) continue;  // the platform's loader did it already
-      Patch(reinterpret_cast<DWORD*>(&slots->u1.Function), value);
-      *done_here = true;
-    }
-  }
-  return true;
-}
-
 // The function types other programs bind with, one per exported name.
 namespace documented {
 #define KV_PROTOTYPE(result, name, params) using name = result(*) params;
-#include "tests/exports/prototypes.inc"
+#include "tools/sdk/kvuninstall_functions.inc"
 #undef KV_PROTOTYPE
 }  // namespace documented
 
@@ -123,7 +63,7 @@ TEST(Prototypes, DeclarationsMatchTheListedParameterLists) {
   };
   const Row rows[] = {
 #define KV_PROTOTYPE(result, name, params) {#name, std::is_same_v<decltype(&::name), documented::name>},
-#include "tests/exports/prototypes.inc"
+#include "tools/sdk/kvuninstall_functions.inc"
 #undef KV_PROTOTYPE
   };
   for (const Row& r : rows) EXPECT_TRUE(r.same) << r.name << " is declared with another parameter list";
@@ -136,9 +76,8 @@ class BindByName : public ::testing::Test {
   static void SetUpTestSuite() {
     const std::wstring dir = kvtest::FreshDir(L"bind_by_name");
     if (!kvtest::CopyProgram(L"kvUninstall.exe", dir + L"kvUninstall.exe")) return;
-    module_ = ::LoadLibraryW((dir + L"kvUninstall.exe").c_str());
     bool done_here = false;
-    if (module_ && !LoadLikeWindows(module_, &done_here)) module_ = nullptr;
+    module_ = KvLoadToolkit((dir + L"kvUninstall.exe").c_str(), &done_here);
     if (done_here)
       std::printf("NOTE: this platform's loader leaves a loaded executable unrelocated and "
                   "unbound; the test relocated and bound it as Windows does\n");
@@ -175,7 +114,7 @@ TEST_F(BindByName, FilesAndSizes) {
   BIND(GetCurPathEx)(L"no_such_module.dll", path);
   EXPECT_EQ(kvtest::BinDir(), path);
   wchar_t text[64] = L"garbage";
-  EXPECT_EQ(1, BIND(GetFileVer)((kvtest::BinDir() + L"instance_probe.exe").c_str(), text));
+  EXPECT_EQ(1, BIND(GetFileVer)((kvtest::BinDir() + L"kvtesthelper.exe").c_str(), text));
   EXPECT_STREQ(L"3.14.15.65000", text);
   BIND(IntToStrSize)(1025, text);
   EXPECT_STREQ(L"1.00 KB", text);
@@ -294,12 +233,6 @@ TEST_F(BindByName, SharedMemoryText) {
   EXPECT_EQ(kGuard, out[MAX_PATH]);
   ASSERT_EQ(1, BIND(ReadShareMemN)(name.c_str(), out.data(), static_cast<int>(out.size())));
   EXPECT_EQ(text, out.data());
-}
-
-TEST_F(BindByName, ClassMembersAreNotPlainNames) {
-  // Classes are exported as C++ classes: their members carry mangled names only.
-  EXPECT_EQ(nullptr, ::GetProcAddress(module_, "StartUninstall"));
-  EXPECT_NE(nullptr, ::GetProcAddress(module_, "_ZN14CKvUninstaller14StartUninstallEP6HWND__i"));
 }
 
 }  // namespace
