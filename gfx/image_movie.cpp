@@ -3,11 +3,13 @@
 #include <process.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 
 #include "gfx/image.h"
+#include "gfx/movie_observer.h"
 #include "ui/memory_dc.h"
 #include "util/handles.h"
 
@@ -44,6 +46,8 @@ class MovieRuns {
   std::map<const tagMovieInfo*, unsigned> latest_;
 };
 
+std::atomic<kv::MovieFrameObserver> g_frameObserver{nullptr};
+
 MovieRuns& Runs() {
   static MovieRuns runs;
   return runs;
@@ -75,6 +79,8 @@ tagMovieInfo MovieRecord(CKvImage* owner, HWND window, HDC background, int id, i
 }
 
 }  // namespace
+
+void kv::SetMovieFrameObserver(MovieFrameObserver observer) { g_frameObserver = observer; }
 
 bool CKvImage::isExistsMovie(int id) { return GetMovieIndex(id) >= 0; }
 
@@ -200,6 +206,7 @@ unsigned __stdcall CKvImage::MovieThread(void* param) {
         break;
     }
     frame.Draw();
+    if (const kv::MovieFrameObserver observer = g_frameObserver) observer(movie->nId, mem);
     // A fade ends on its final frame, without a pause after it.
     if (movie->nEffect == kFadeIn && opacity == 1.0f) break;
     if (movie->nEffect == kFadeOut && opacity == 0.0f) break;

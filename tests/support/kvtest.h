@@ -15,6 +15,9 @@
 
 namespace kvtest {
 
+// Exit code of a test program whose run skipped something and failed nothing (CTest's skip code).
+constexpr int kSkipped = 77;
+
 // ---- places and files -------------------------------------------------------------------------
 
 // Folder of the running test program, with a trailing backslash (the build's bin folder).
@@ -195,5 +198,15 @@ void DeleteRegValue(HKEY root, const std::wstring& path, const wchar_t* name, RE
 
 // Handles this process holds open, for leak checks.
 DWORD OpenHandles();
+
+// ---- files that fail, large files, streams -------------------------------------------------------
+
+// A file of that size that takes no room on disk; false when it cannot be made.
+bool SparseFile(const std::wstring& path, long long size);
+// A file every write to fails for want of room (Linux's /dev/full through Wine's Z: drive); empty
+// where there is none.
+std::wstring FullDevice();
+// What is left to read in the stream, from where it stands.
+std::string ReadRest(IStream* stream);
 
 }  // namespace kvtest

@@ -504,7 +504,11 @@ TEST(Script, FreshFileWhateverWasThere) {
   EXPECT_EQ("victim", ReadAll(dir + L"victim.txt"));
   EXPECT_EQ("theirs", ReadAll(path + L"\\theirs.txt"));
   RemoveTree(path);
-  // Readable and writable by administrators and the system only.
+}
+
+// Readable and writable by administrators and the system only.
+TEST(Script, IfSupportedOnlyAdministratorsAndSystemMayTouchIt) {
+  const std::wstring path = FreshDir(L"sd_acl") + L"clear.bat";
   ASSERT_TRUE(sd::WriteFreshScript(path, "@ echo off"));
   PACL dacl = nullptr;
   kv::UniqueLocal descriptor;
