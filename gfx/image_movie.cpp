@@ -78,6 +78,52 @@ tagMovieInfo MovieRecord(CKvImage* owner, HWND window, HDC background, int id, i
   return movie;
 }
 
+// Calls draw with the animation's picture as CKvImage's drawing calls take it: a file's path, or a
+// resource's id and type.
+template <class Draw>
+void WithPicture(const tagMovieInfo& movie, Draw&& draw) {
+  if (movie.nSrcType == kFromFile)
+    draw(movie.strPath.c_str());
+  else
+    draw(movie.nResId, movie.strResType.c_str());
+}
+
+// Draws frame n (of frames) of the animation into mem; the opacity of a fade's frame, -1 for the
+// other effects.
+float DrawFrame(CKvImage& owner, const tagMovieInfo& movie, HDC mem, int n, int frames) {
+  switch (movie.nEffect) {
+    case kStrip:
+      WithPicture(movie, [&](auto... picture) { owner.DrawStretchImg(mem, picture..., 0, 0, 0, 0, 0, frames, n, 0); });
+      return -1.0f;
+    case kRotateFlipCycle: {
+      const auto turn = static_cast<Gdiplus::RotateFlipType>(n);
+      WithPicture(movie, [&](auto... picture) { owner.DrawRotateFlip(mem, picture..., 0, 0, 0, 0, turn, 1.0f); });
+      return -1.0f;
+    }
+    case kSpin: {
+      const int angle = (360 / frames) * n;  // integer division first: 360 / 7 turns by 51
+      WithPicture(movie, [&](auto... picture) { owner.DrawRotate(mem, picture..., angle, 0, 0, 0, 0); });
+      return -1.0f;
+    }
+    case kFadeIn:
+    case kFadeOut: {
+      const float in = FadeInOpacity(n, frames);
+      const float opacity = movie.nEffect == kFadeIn ? in : 1.0f - in;
+      WithPicture(movie, [&](auto... picture) {
+        owner.DrawImgEx(mem, picture..., 1, 1, 1, opacity, 0, 0, movie.w, movie.h);
+      });
+      return opacity;
+    }
+    default:  // nothing beyond the background copy
+      return -1.0f;
+  }
+}
+
+// A fade ends on its final frame, without a pause after it.
+bool FadeEnded(int effect, float opacity) {
+  return (effect == kFadeIn && opacity == 1.0f) || (effect == kFadeOut && opacity == 0.0f);
+}
+
 }  // namespace
 
 void kv::SetMovieFrameObserver(MovieFrameObserver observer) { g_frameObserver = observer; }
@@ -151,9 +197,6 @@ unsigned __stdcall CKvImage::MovieThread(void* param) {
   CKvImage* owner = movie->pOwner;
   // Counts the record does not check: at least one frame, so the frame number stays defined.
   const int frames = std::max(movie->nFrames, 1);
-  const bool from_file = movie->nSrcType == kFromFile;
-  const wchar_t* path = movie->strPath.c_str();
-  const wchar_t* type = movie->strResType.c_str();
   const int x = movie->x, y = movie->y, w = movie->w, h = movie->h;
 
   kv::WindowDC window_dc(movie->hWnd);
@@ -161,57 +204,19 @@ unsigned __stdcall CKvImage::MovieThread(void* param) {
   CKvDC frame(window_dc.get(), area, false, false, nullptr);
   const HDC mem = frame.m_hMemDC;
 
-  int n = 0;
-  while (owner->m_bStopAll == 0 && movie->bStop == 0 && Runs().IsLatest(movie, start->run)) {
+  for (int n = 0; owner->m_bStopAll == 0 && movie->bStop == 0 && Runs().IsLatest(movie, start->run);
+       n = (n + 1) % frames) {
     // A window destroyed under a running animation ends it; it counts as stopped then.
     if (!::IsWindow(movie->hWnd)) {
       InterlockedExchange(&movie->bStop, 1);
       break;
     }
     if (movie->hBkDC) ::BitBlt(mem, 0, 0, w, h, movie->hBkDC, x, y, SRCCOPY);
-
-    float opacity = -1.0f;
-    switch (movie->nEffect) {
-      case kStrip:
-        if (from_file)
-          owner->DrawStretchImg(mem, path, 0, 0, 0, 0, 0, frames, n, 0);
-        else
-          owner->DrawStretchImg(mem, movie->nResId, type, 0, 0, 0, 0, 0, frames, n, 0);
-        break;
-      case kRotateFlipCycle: {
-        const auto turn = static_cast<Gdiplus::RotateFlipType>(n);
-        if (from_file)
-          owner->DrawRotateFlip(mem, path, 0, 0, 0, 0, turn, 1.0f);
-        else
-          owner->DrawRotateFlip(mem, movie->nResId, type, 0, 0, 0, 0, turn, 1.0f);
-        break;
-      }
-      case kSpin: {
-        const int angle = (360 / frames) * n;  // integer division first: 360 / 7 turns by 51
-        if (from_file)
-          owner->DrawRotate(mem, path, angle, 0, 0, 0, 0);
-        else
-          owner->DrawRotate(mem, movie->nResId, type, angle, 0, 0, 0, 0);
-        break;
-      }
-      case kFadeIn:
-      case kFadeOut:
-        opacity = movie->nEffect == kFadeIn ? FadeInOpacity(n, frames) : 1.0f - FadeInOpacity(n, frames);
-        if (from_file)
-          owner->DrawImgEx(mem, path, 1, 1, 1, opacity, 0, 0, w, h);
-        else
-          owner->DrawImgEx(mem, movie->nResId, type, 1, 1, 1, opacity, 0, 0, w, h);
-        break;
-      default:  // nothing beyond the background copy
-        break;
-    }
+    const float opacity = DrawFrame(*owner, *movie, mem, n, frames);
     frame.Draw();
     if (const kv::MovieFrameObserver observer = g_frameObserver) observer(movie->nId, mem);
-    // A fade ends on its final frame, without a pause after it.
-    if (movie->nEffect == kFadeIn && opacity == 1.0f) break;
-    if (movie->nEffect == kFadeOut && opacity == 0.0f) break;
+    if (FadeEnded(movie->nEffect, opacity)) break;
     ::Sleep(static_cast<DWORD>(std::max(movie->nInterval, 0)));
-    n = (n + 1) % frames;
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <iterator>
 
 #include "gfx/image.h"
 #include "gfx/resource_utils.h"
@@ -32,6 +33,9 @@ class Steps {
   void ShowWindow(int cmd) { Value(EffectStep::kShowWindow, cmd); }
   void Freeze(bool on) { Value(EffectStep::kFreeze, on ? 1 : 0); }
   void Plain(EffectStep::Kind kind) { out_.push_back(EffectStep{kind}); }
+  void Corners(const EffectGeometry& g) {
+    if (g.roundCorners) Plain(EffectStep::kCorners);
+  }
   void FramePlain(int w, int h, RECT src) {
     EffectStep s{EffectStep::kFramePlain};
     s.w = w;
@@ -64,239 +68,239 @@ class Steps {
   std::vector<EffectStep>& out_;
 };
 
+// Pauses between frames, in milliseconds.
+constexpr int kSlidePause = 50;   // slides, drops and roll-ups
+constexpr int kSettlePause = 20;  // the overshoot of a slide settling
+constexpr int kOpenPause = 10;    // opening from the centre line
+constexpr int kClosePause = 15;   // closing to the centre line
+constexpr int kLinePause = 50;    // the last line shown before the close
+constexpr int kFadePause = 30;
+constexpr int kZoomPause = 20;
+constexpr int kFlipPause = 20;
+constexpr int kWipePause = 20;
+
+void SlideIn(Steps& s, const EffectGeometry& g) {  // from the left, overshoot by 10 and settle
+  const int step = (g.x + g.w) / 3;
+  int p = -g.w;
+  for (int i = 0; i < 3; ++i) {
+    p += step;
+    s.Move(p, g.y, g.w, g.h);
+    s.Sleep(kSlidePause);
+  }
+  for (const int shift : {-5, -5, 5, 5}) {
+    p += shift;
+    s.Move(p, g.y, g.w, g.h);
+    s.Sleep(kSettlePause);
+  }
+  s.Move(g.x, g.y, g.w, g.h);
+  s.Plain(EffectStep::kRedraw);
+}
+
+void DropDown(Steps& s, const EffectGeometry& g) {
+  const int step = g.h / 5;
+  for (int i = 1, c = step; i <= 5; ++i, c += step) {
+    s.Move(g.x, g.y, g.w, c);
+    s.Sleep(kSlidePause);
+  }
+  s.Move(g.x, g.y, g.w, g.h);
+  s.Plain(EffectStep::kRedraw);
+}
+
+void RollUp(Steps& s, const EffectGeometry& g) {  // and close
+  const int step = g.h / 5;
+  for (int i = 1, d = step; i <= 5; ++i, d += step) {
+    s.Move(g.x, g.y, g.w, g.h - d);
+    s.Sleep(kSlidePause);
+  }
+  s.Plain(EffectStep::kClose);
+}
+
+void SlideOut(Steps& s, const EffectGeometry& g) {  // to the left; stays shown
+  const int step = (g.x + g.w) / 5;
+  for (int i = 1, p = g.x - step; i <= 5; ++i, p -= step) {
+    s.Move(p, g.y, g.w, g.h);
+    s.Sleep(kSlidePause);
+  }
+}
+
+void OpenFromCentre(Steps& s, const EffectGeometry& g) {
+  s.MoveHidden(g.x, g.y, g.w, g.h);
+  s.Freeze(false);
+  s.Plain(EffectStep::kRedraw);
+  s.Plain(EffectStep::kCapture);
+  const int step = g.h / 10;
+  const int half = step / 2;
+  int p = g.h / 2;
+  for (int i = 1, c = step; i <= 10; ++i, c += step) {
+    p -= half;
+    s.Move(g.x, g.y + p, g.w, c);
+    const int top = (g.h - c) / 2;
+    s.FramePlain(g.w, c, RECT{0, top, g.w, top + c});
+    s.Sleep(kOpenPause);
+  }
+  s.Plain(EffectStep::kRelease);
+  s.Move(g.x, g.y, g.w, g.h);
+  s.Plain(EffectStep::kRedraw);
+}
+
+void CloseToCentre(Steps& s, const EffectGeometry& g) {
+  s.Freeze(true);
+  const int step = g.h / 10;
+  const int half = step / 2;
+  int p = g.y;
+  for (int i = 1, d = step; i <= 9; ++i, d += step) {
+    p += half;
+    s.Move(g.x, p, g.w, g.h - d);
+    s.Sleep(kClosePause);
+  }
+  s.Move(g.x, g.y + g.h / 2, g.w, 1);
+  s.Plain(EffectStep::kRedraw);
+  s.Sleep(kLinePause);
+  s.Plain(EffectStep::kClose);
+}
+
+void FadeIn(Steps& s, const EffectGeometry&) {
+  s.Alpha(0);
+  s.ShowWindow(SW_SHOW);
+  for (int i = 1; i <= 10; ++i) {
+    s.Alpha(19 * i + 60);
+    s.Sleep(kFadePause);
+  }
+}
+
+void FadeOut(Steps& s, const EffectGeometry&) {  // stays shown
+  for (int i = 1; i <= 20; ++i) {
+    s.Alpha(255 - 12 * i);
+    s.Sleep(kFadePause);
+  }
+}
+
+void ZoomIn(Steps& s, const EffectGeometry& g) {  // from the centre, overshoot and settle
+  if (g.w == 0) return;
+  s.Freeze(true);
+  const int a = g.w / 3, b = g.h / 3;
+  int p = g.x + g.w / 2, q = g.y + g.h / 2;
+  for (int i = 1; i <= 3; ++i) {
+    s.Alpha(50 * i);
+    p -= a / 2;
+    q -= b / 2;
+    s.Move(p, q, i * a, i * b);
+    s.Sleep(kZoomPause);
+  }
+  const int k = g.h * 10 / g.w;
+  int sw = g.w + 60, sh = g.h + 6 * k;
+  int left = g.x - 30, top = g.y - 3 * k;
+  s.Store(g.x, g.y, sw, sh);
+  s.Move(left, top, sw, sh);
+  s.Corners(g);
+  for (int i = 1; i <= 3; ++i) {
+    s.Alpha(33 * i - 106);
+    sw -= 20;
+    sh -= 2 * k;
+    left += 10;
+    top += k;
+    s.Store(g.x, g.y, sw, sh);
+    s.Move(left, top, sw, sh);
+    s.Sleep(kZoomPause);
+  }
+  s.Corners(g);
+  s.Freeze(false);
+  s.Plain(EffectStep::kRedraw);
+}
+
+void ZoomOut(Steps& s, const EffectGeometry& g) {  // grow while fading, then shrink to the centre
+  if (g.w == 0) return;
+  s.Freeze(true);
+  const int k = g.h * 10 / g.w;
+  int sx = g.x, sy = g.y, sw = g.w, sh = g.h;
+  for (int i = 1; i <= 3; ++i) {
+    s.Alpha(250 - 33 * i);
+    sy -= k;
+    sw += 20;
+    sx -= 10;
+    sh += 2 * k;
+    s.Store(sx, sy, sw, sh);
+    s.Move(sx, sy, sw, sh);
+    s.Corners(g);
+    s.Plain(EffectStep::kRedraw);
+    s.Sleep(kZoomPause);
+  }
+  const int a = sw / 3, b = sh / 3;
+  for (int i = 1; i <= 3; ++i) {
+    s.Alpha((3 - i) * 50);
+    sy += b / 2;
+    sx += a / 2;
+    s.Store(sx, sy, sw, sh);
+    s.Move(sx, sy, sw - i * a, sh - i * b);
+    s.Sleep(kZoomPause);
+  }
+}
+
+// Below 10 pixels a tenth of the width is 0; one pixel a step keeps the flips finite.
+int FlipStep(const EffectGeometry& g) { return std::max(g.w / 10, 1); }
+
+void FlipIn(Steps& s, const EffectGeometry& g) {
+  s.Plain(EffectStep::kCapture);
+  s.Plain(EffectStep::kAddLayered);
+  s.ShowWindow(SW_SHOW);
+  const int step = FlipStep(g);
+  for (int t = 0, sx = 2 * (g.w / 2); g.w >= 0 && t <= g.w; t += step, sx -= step) {
+    s.Frame3D(t, 0, sx, 0, t, g.h);
+    s.Sleep(kFlipPause);
+  }
+  s.Plain(EffectStep::kRelease);
+  if (!g.layered) s.Plain(EffectStep::kDropLayered);
+  s.Plain(EffectStep::kRedraw);
+}
+
+void FlipAway(Steps& s, const EffectGeometry& g) {
+  s.Plain(EffectStep::kCapture);
+  s.Plain(EffectStep::kAddLayered);
+  const int step = FlipStep(g);
+  const int r = g.w / 2;
+  for (int t = 0, sx = 2 * r, u = -r; r >= 0 && t <= r; t += step, sx -= step, u += step) {
+    const double ratio = r > 0 ? static_cast<double>(u) * u / (static_cast<double>(r) * r) : 1.0;
+    const int e = static_cast<int>(15.0 - std::sqrt(std::max(0.0, (1.0 - ratio) * 225.0)));
+    s.Frame3D(t, e, sx, 30 - e, t, g.h + e);
+    s.Sleep(kFlipPause);
+  }
+  s.Plain(EffectStep::kRelease);
+  if (g.childWindow) s.Plain(EffectStep::kClose);
+}
+
+void WipeIn(Steps& s, const EffectGeometry& g) {
+  const int step = g.w / 10;
+  for (int i = 1, c = step; i <= 10; ++i, c += step) {
+    s.Move(g.x, g.y, c, g.h);
+    s.Sleep(kWipePause);
+  }
+  s.Move(g.x, g.y, g.w, g.h);
+  s.Plain(EffectStep::kRedraw);
+}
+
+void WipeOut(Steps& s, const EffectGeometry& g) {  // and close
+  const int step = g.w / 10;
+  for (int i = 1, d = step; i <= 10; ++i, d += step) {
+    s.Move(g.x, g.y, g.w - d, g.h);
+    s.Plain(EffectStep::kRedraw);
+    s.Sleep(kWipePause);
+  }
+  s.Plain(EffectStep::kClose);
+}
+
+// Indexed by Effect, the numbers callers pass.
+constexpr void (*kBuilders[])(Steps&, const EffectGeometry&) = {
+    SlideIn, DropDown, RollUp,  SlideOut, OpenFromCentre, CloseToCentre, FadeIn,
+    FadeOut, ZoomIn,   ZoomOut, FlipIn,   FlipAway,       WipeIn,        WipeOut};
+static_assert(std::size(kBuilders) == kEffectCount, "one builder per effect");
+
 }  // namespace
 
 std::vector<EffectStep> EffectSteps(int effect, const EffectGeometry& g) {
   std::vector<EffectStep> out;
-  Steps s(out);
-  const int x = g.x, y = g.y, w = g.w, h = g.h;
-  auto corners = [&] {
-    if (g.roundCorners) s.Plain(EffectStep::kCorners);
-  };
-  auto close = [&] { s.Plain(EffectStep::kClose); };
-  switch (effect) {
-    case 0: {  // slide in from the left, overshoot by 10 and settle
-      const int step = (x + w) / 3;
-      int p = -w;
-      for (int i = 0; i < 3; ++i) {
-        p += step;
-        s.Move(p, y, w, h);
-        s.Sleep(50);
-      }
-      for (int i = 0; i < 2; ++i) {
-        p -= 5;
-        s.Move(p, y, w, h);
-        s.Sleep(20);
-      }
-      for (int i = 0; i < 2; ++i) {
-        p += 5;
-        s.Move(p, y, w, h);
-        s.Sleep(20);
-      }
-      s.Move(x, y, w, h);
-      s.Plain(EffectStep::kRedraw);
-      break;
-    }
-    case 1: {  // drop down
-      const int step = h / 5;
-      int c = step;
-      for (int i = 0; i < 5; ++i, c += step) {
-        s.Move(x, y, w, c);
-        s.Sleep(50);
-      }
-      s.Move(x, y, w, h);
-      s.Plain(EffectStep::kRedraw);
-      break;
-    }
-    case 2: {  // roll up and close
-      const int step = h / 5;
-      int d = step;
-      for (int i = 0; i < 5; ++i, d += step) {
-        s.Move(x, y, w, h - d);
-        s.Sleep(50);
-      }
-      close();
-      break;
-    }
-    case 3: {  // slide out to the left; stays shown
-      const int step = (x + w) / 5;
-      int p = x;
-      for (int i = 0; i < 5; ++i) {
-        p -= step;
-        s.Move(p, y, w, h);
-        s.Sleep(50);
-      }
-      break;
-    }
-    case 4: {  // open from the centre line
-      s.MoveHidden(x, y, w, h);
-      s.Freeze(false);
-      s.Plain(EffectStep::kRedraw);
-      s.Plain(EffectStep::kCapture);
-      const int step = h / 10;
-      const int half = step / 2;
-      int p = h / 2;
-      int c = step;
-      for (int i = 0; i < 10; ++i, c += step) {
-        p -= half;
-        s.Move(x, y + p, w, c);
-        const int top = (h - c) / 2;
-        s.FramePlain(w, c, RECT{0, top, w, top + c});
-        s.Sleep(10);
-      }
-      s.Plain(EffectStep::kRelease);
-      s.Move(x, y, w, h);
-      s.Plain(EffectStep::kRedraw);
-      break;
-    }
-    case 5: {  // close to the centre line
-      s.Freeze(true);
-      const int step = h / 10;
-      const int half = step / 2;
-      int p = y;
-      int d = step;
-      for (int i = 0; i < 9; ++i, d += step) {
-        p += half;
-        s.Move(x, p, w, h - d);
-        s.Sleep(15);
-      }
-      s.Move(x, y + h / 2, w, 1);
-      s.Plain(EffectStep::kRedraw);
-      s.Sleep(50);
-      close();
-      break;
-    }
-    case 6:  // fade in
-      s.Alpha(0);
-      s.ShowWindow(SW_SHOW);
-      for (int i = 1; i <= 10; ++i) {
-        s.Alpha(19 * i + 60);
-        s.Sleep(30);
-      }
-      break;
-    case 7:  // fade out; stays shown
-      for (int i = 1; i <= 20; ++i) {
-        s.Alpha(255 - 12 * i);
-        s.Sleep(30);
-      }
-      break;
-    case 8: {  // zoom in from the centre, overshoot and settle
-      if (w == 0) break;
-      s.Freeze(true);
-      const int a = w / 3, b = h / 3;
-      int p = x + w / 2, q = y + h / 2;
-      for (int i = 1; i <= 3; ++i) {
-        s.Alpha(50 * i);
-        p -= a / 2;
-        q -= b / 2;
-        s.Move(p, q, i * a, i * b);
-        s.Sleep(20);
-      }
-      const int k = h * 10 / w;
-      int sw = w + 60, sh = h + 6 * k;
-      int left = x - 30, top = y - 3 * k;
-      s.Store(x, y, sw, sh);
-      s.Move(left, top, sw, sh);
-      corners();
-      for (int i = 1; i <= 3; ++i) {
-        s.Alpha(33 * i - 106);
-        sw -= 20;
-        sh -= 2 * k;
-        left += 10;
-        top += k;
-        s.Store(x, y, sw, sh);
-        s.Move(left, top, sw, sh);
-        s.Sleep(20);
-      }
-      corners();
-      s.Freeze(false);
-      s.Plain(EffectStep::kRedraw);
-      break;
-    }
-    case 9: {  // zoom out: grow while fading, then shrink to the centre
-      if (w == 0) break;
-      s.Freeze(true);
-      const int k = h * 10 / w;
-      int sx = x, sy = y, sw = w, sh = h;
-      for (int i = 1; i <= 3; ++i) {
-        s.Alpha(250 - 33 * i);
-        sy -= k;
-        sw += 20;
-        sx -= 10;
-        sh += 2 * k;
-        s.Store(sx, sy, sw, sh);
-        s.Move(sx, sy, sw, sh);
-        corners();
-        s.Plain(EffectStep::kRedraw);
-        s.Sleep(20);
-      }
-      const int a = sw / 3, b = sh / 3;
-      for (int i = 1; i <= 3; ++i) {
-        s.Alpha((3 - i) * 50);
-        sy += b / 2;
-        sx += a / 2;
-        s.Store(sx, sy, sw, sh);
-        s.Move(sx, sy, sw - i * a, sh - i * b);
-        s.Sleep(20);
-      }
-      break;
-    }
-    case 10: {  // flip in
-      s.Plain(EffectStep::kCapture);
-      s.Plain(EffectStep::kAddLayered);
-      s.ShowWindow(SW_SHOW);
-      // Below 10 pixels the tenth is 0; one pixel a step keeps the loop finite.
-      const int step = std::max(w / 10, 1);
-      const int r = w / 2;
-      for (int t = 0, sx = 2 * r; w >= 0 && t <= w; t += step, sx -= step) {
-        s.Frame3D(t, 0, sx, 0, t, h);
-        s.Sleep(20);
-      }
-      s.Plain(EffectStep::kRelease);
-      if (!g.layered) s.Plain(EffectStep::kDropLayered);
-      s.Plain(EffectStep::kRedraw);
-      break;
-    }
-    case 11: {  // flip away
-      s.Plain(EffectStep::kCapture);
-      s.Plain(EffectStep::kAddLayered);
-      const int step = std::max(w / 10, 1);
-      const int r = w / 2;
-      int u = -r;
-      for (int t = 0, sx = 2 * r; r >= 0 && t <= r; t += step, sx -= step, u += step) {
-        const double ratio = r > 0 ? static_cast<double>(u) * u / (static_cast<double>(r) * r) : 1.0;
-        const int e = static_cast<int>(15.0 - std::sqrt(std::max(0.0, (1.0 - ratio) * 225.0)));
-        s.Frame3D(t, e, sx, 30 - e, t, h + e);
-        s.Sleep(20);
-      }
-      s.Plain(EffectStep::kRelease);
-      if (g.childWindow) close();
-      break;
-    }
-    case 12: {  // wipe in
-      const int step = w / 10;
-      int c = step;
-      for (int i = 0; i < 10; ++i, c += step) {
-        s.Move(x, y, c, h);
-        s.Sleep(20);
-      }
-      s.Move(x, y, w, h);
-      s.Plain(EffectStep::kRedraw);
-      break;
-    }
-    case 13: {  // wipe out
-      const int step = w / 10;
-      int d = step;
-      for (int i = 0; i < 10; ++i, d += step) {
-        s.Move(x, y, w - d, h);
-        s.Plain(EffectStep::kRedraw);
-        s.Sleep(20);
-      }
-      close();
-      break;
-    }
-    default:
-      break;
+  if (effect >= 0 && effect < kEffectCount) {
+    Steps s(out);
+    kBuilders[effect](s, g);
   }
   return out;
 }
@@ -307,12 +311,107 @@ void SetEffectObserver(EffectObserver observer) { g_observer = observer; }
 
 namespace {
 
-void AddLayeredStyle(HWND wnd) {
-  ::SetWindowLongW(wnd, GWL_EXSTYLE, ::GetWindowLongW(wnd, GWL_EXSTYLE) | WS_EX_LAYERED);
+using kv::ui::EffectStep;
+
+void SetLayeredStyle(HWND wnd, bool on) {
+  const LONG style = ::GetWindowLongW(wnd, GWL_EXSTYLE);
+  ::SetWindowLongW(wnd, GWL_EXSTYLE, on ? style | WS_EX_LAYERED : style & ~WS_EX_LAYERED);
 }
 
-void TellObserver(HWND wnd, const kv::ui::EffectStep& step) {
-  if (kv::ui::EffectObserver observer = kv::ui::g_observer) observer(wnd, step);
+// Carries out a step that touches the window alone; false for the others.
+bool RunWindowStep(HWND wnd, const EffectStep& s) {
+  switch (s.kind) {
+    case EffectStep::kMove:
+      ::SetWindowPos(wnd, nullptr, s.x, s.y, s.w, s.h, SWP_NOZORDER | SWP_SHOWWINDOW);
+      return true;
+    case EffectStep::kMoveHidden:
+      ::SetWindowPos(wnd, nullptr, s.x, s.y, s.w, s.h, SWP_NOZORDER | SWP_HIDEWINDOW);
+      return true;
+    case EffectStep::kSleep:
+      ::Sleep(static_cast<DWORD>(s.value));
+      return true;
+    case EffectStep::kAlpha:
+      SetLayeredStyle(wnd, true);
+      ::SetLayeredWindowAttributes(wnd, 0, static_cast<BYTE>(s.value), LWA_ALPHA);
+      return true;
+    case EffectStep::kShowWindow:
+      ::ShowWindow(wnd, s.value);
+      return true;
+    case EffectStep::kAddLayered:
+    case EffectStep::kDropLayered:
+      SetLayeredStyle(wnd, s.kind == EffectStep::kAddLayered);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One frame drawn from the captured picture into a frame of the window's size.
+template <class Draw>
+void ShowFrame(HWND wnd, IStream* picture, bool layered, Draw&& draw) {
+  kv::WindowDC screen(wnd);
+  RECT client = {};
+  ::GetClientRect(wnd, &client);
+  CKvDC mem(screen.get(), client, false, layered, wnd);
+  const LARGE_INTEGER start = {};
+  picture->Seek(start, STREAM_SEEK_SET, nullptr);
+  draw(mem.m_hMemDC);
+  mem.Draw();
+}
+
+// Carries out a step that changes the dialog or draws its captured picture; false ends the
+// animation (the picture could not be kept).
+bool RunDialogStep(CKvDlg& dlg, const EffectStep& s, kv::ComPtr<IStream>& picture) {
+  switch (s.kind) {
+    case EffectStep::kStoreGeometry:
+      dlg.m_nX = s.x;
+      dlg.m_nY = s.y;
+      dlg.m_nWidth = s.w;
+      dlg.m_nHeight = s.h;
+      break;
+    case EffectStep::kRedraw:
+      dlg.Redraw();
+      break;
+    case EffectStep::kClose:
+      ::ShowWindow(dlg.m_hWnd, SW_HIDE);
+      dlg.m_bClosed = true;
+      ::SendMessageW(dlg.m_hWnd, WM_MOUSEMOVE, 0, 0);
+      break;
+    case EffectStep::kFreeze:
+      dlg.m_bFrozen = s.value != 0;
+      break;
+    case EffectStep::kCorners:
+      dlg.ApplyRoundCorners();
+      break;
+    case EffectStep::kCapture: {
+      {
+        kv::WindowDC screen(dlg.m_hWnd);
+        dlg.Paint(screen.get());
+      }
+      picture = kv::gfx::StreamOfCopy(nullptr, 0);
+      if (!picture) return false;
+      GetKvImage()->BmToStream(dlg.m_dcFrame.m_hBitmap, picture.get(), kv::ui::kBmpFormat);
+      break;
+    }
+    case EffectStep::kFramePlain:
+      ShowFrame(dlg.m_hWnd, picture.get(), false, [&](HDC dc) {
+        RECT src = s.src;
+        GetKvImage()->DrawImg(dc, picture.get(), 0, 0, s.w, s.h, &src);
+      });
+      break;
+    case EffectStep::kFrame3D:
+      ShowFrame(dlg.m_hWnd, picture.get(), true, [&](HDC dc) {
+        const POINT* p = s.points;
+        GetKvImage()->DrawRotate3D(dc, picture.get(), p[0].x, p[0].y, p[1].x, p[1].y, p[2].x, p[2].y);
+      });
+      break;
+    case EffectStep::kRelease:
+      picture.reset();
+      break;
+    default:
+      break;
+  }
+  return true;
 }
 
 }  // namespace
@@ -321,7 +420,6 @@ void TellObserver(HWND wnd, const kv::ui::EffectStep& step) {
 // to the window's own thread by the system.
 void CKvDlg::PlayEffect(int effect) {
   if (m_bEffectRunning.exchange(true)) return;
-  using kv::ui::EffectStep;
   kv::ui::EffectGeometry g;
   g.x = m_nX;
   g.y = m_nY;
@@ -330,99 +428,11 @@ void CKvDlg::PlayEffect(int effect) {
   g.roundCorners = m_bRoundCorners;
   g.childWindow = m_bChild;
   g.layered = m_bLayeredWnd;
-  const std::vector<EffectStep> steps = kv::ui::EffectSteps(effect, g);
-
   kv::ComPtr<IStream> picture;
-  auto frame = [&](bool layered, auto&& draw) {
-    kv::WindowDC screen(m_hWnd);
-    RECT client = {};
-    ::GetClientRect(m_hWnd, &client);
-    CKvDC mem(screen.get(), client, false, layered, m_hWnd);
-    const LARGE_INTEGER start = {};
-    picture->Seek(start, STREAM_SEEK_SET, nullptr);
-    draw(mem.m_hMemDC);
-    mem.Draw();
-  };
-
-  for (const EffectStep& s : steps) {
-    bool stop = false;
-    switch (s.kind) {
-      case EffectStep::kMove:
-        ::SetWindowPos(m_hWnd, nullptr, s.x, s.y, s.w, s.h, SWP_NOZORDER | SWP_SHOWWINDOW);
-        break;
-      case EffectStep::kMoveHidden:
-        ::SetWindowPos(m_hWnd, nullptr, s.x, s.y, s.w, s.h, SWP_NOZORDER | SWP_HIDEWINDOW);
-        break;
-      case EffectStep::kStoreGeometry:
-        m_nX = s.x;
-        m_nY = s.y;
-        m_nWidth = s.w;
-        m_nHeight = s.h;
-        break;
-      case EffectStep::kSleep:
-        ::Sleep(static_cast<DWORD>(s.value));
-        break;
-      case EffectStep::kAlpha:
-        AddLayeredStyle(m_hWnd);
-        ::SetLayeredWindowAttributes(m_hWnd, 0, static_cast<BYTE>(s.value), LWA_ALPHA);
-        break;
-      case EffectStep::kShowWindow:
-        ::ShowWindow(m_hWnd, s.value);
-        break;
-      case EffectStep::kRedraw:
-        Redraw();
-        break;
-      case EffectStep::kClose:
-        ::ShowWindow(m_hWnd, SW_HIDE);
-        m_bClosed = true;
-        ::SendMessageW(m_hWnd, WM_MOUSEMOVE, 0, 0);
-        break;
-      case EffectStep::kFreeze:
-        m_bFrozen = s.value != 0;
-        break;
-      case EffectStep::kCorners:
-        ApplyRoundCorners();
-        break;
-      case EffectStep::kAddLayered:
-        AddLayeredStyle(m_hWnd);
-        break;
-      case EffectStep::kDropLayered:
-        ::SetWindowLongW(m_hWnd, GWL_EXSTYLE,
-                         ::GetWindowLongW(m_hWnd, GWL_EXSTYLE) & ~WS_EX_LAYERED);
-        break;
-      case EffectStep::kCapture: {
-        {
-          kv::WindowDC screen(m_hWnd);
-          Paint(screen.get());
-        }
-        picture = kv::gfx::StreamOfCopy(nullptr, 0);
-        if (!picture) {
-          stop = true;
-          break;
-        }
-        GetKvImage()->BmToStream(m_dcFrame.m_hBitmap, picture.get(), kv::ui::kBmpFormat);
-        break;
-      }
-      case EffectStep::kFramePlain:
-        frame(false, [&](HDC dc) {
-          RECT src = s.src;
-          GetKvImage()->DrawImg(dc, picture.get(), 0, 0, s.w, s.h, &src);
-        });
-        break;
-      case EffectStep::kFrame3D:
-        frame(true, [&](HDC dc) {
-          GetKvImage()->DrawRotate3D(dc, picture.get(), s.points[0].x, s.points[0].y,
-                                     s.points[1].x, s.points[1].y, s.points[2].x, s.points[2].y);
-        });
-        break;
-      case EffectStep::kRelease:
-        picture.reset();
-        break;
-    }
-    if (stop) break;
-    TellObserver(m_hWnd, s);
+  for (const EffectStep& step : kv::ui::EffectSteps(effect, g)) {
+    if (!RunWindowStep(m_hWnd, step) && !RunDialogStep(*this, step, picture)) break;
+    if (const kv::ui::EffectObserver observer = kv::ui::g_observer) observer(m_hWnd, step);
   }
-
   m_bEffectRunning = false;
   ::PostMessageW(m_hWnd, kv::ui::WM_KV_EFFECTDONE, 0, 0);
 }

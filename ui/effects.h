@@ -40,7 +40,26 @@ struct EffectGeometry {
   bool layered = false;
 };
 
-// The steps of animation effect (0..13); any other number has none.
+// The animations, by the numbers callers pass to PlayEffect and ShowDlg.
+enum Effect {
+  kSlideIn,         // from the left, overshooting and settling
+  kDropDown,
+  kRollUp,          // and close
+  kSlideOut,        // to the left; stays shown
+  kOpenFromCentre,  // from the centre line
+  kCloseToCentre,   // to the centre line, and close
+  kFadeIn,
+  kFadeOut,         // stays shown
+  kZoomIn,          // from the centre, overshooting and settling
+  kZoomOut,         // grow while fading, then shrink to the centre
+  kFlipIn,
+  kFlipAway,        // closes a child window
+  kWipeIn,
+  kWipeOut,         // and close
+  kEffectCount
+};
+
+// The steps of an animation; any number outside Effect has none.
 std::vector<EffectStep> EffectSteps(int effect, const EffectGeometry& g);
 
 // Told by PlayEffect after each step it has carried out, on the animating thread, with the window
