@@ -47,9 +47,9 @@ HANDLE CKvThread::StartThread(KvThreadProc routine, void* param, int detach) {
 
 void CKvThread::ExitThread(HANDLE thread, int milliseconds) {
   if (!thread) return;
+  const kv::UniqueHandleKernel owned(thread);  // the caller's handle is ours to close
   if (::WaitForSingleObject(thread, static_cast<DWORD>(milliseconds)) == WAIT_TIMEOUT)
     ::TerminateThread(thread, 0);
-  ::CloseHandle(thread);
 }
 
 tagKvTimer* CKvThread::AddTimer(const tagKvTimer& timer) {
@@ -116,7 +116,7 @@ unsigned __stdcall CKvThread::TimerThread(void* param) {
   HANDLE own = start->own;
   // Whoever takes the handle out of the record closes it: this thread when it ends by itself,
   // Stop or a reuse of the id otherwise.
-  if (own && record->thread.compare_exchange_strong(own, nullptr)) ::CloseHandle(own);
+  if (own && record->thread.compare_exchange_strong(own, nullptr)) kv::UniqueHandleKernel closed(own);
   return 0;
 }
 

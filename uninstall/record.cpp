@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "uninstall/deletion_guard.h"
+#include "util/files.h"
 #include "util/handles.h"
 
 namespace {
@@ -159,6 +160,6 @@ int WriteUninstallRecord(LPCWSTR path, const UninstallRecord* header,
   kv::UniqueStdioFile file(_wfopen(path, L"wb"));
   if (!file) return 0;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-  // fclose flushes: a full disk shows up there, not in fwrite.
-  return (std::fclose(file.release()) == 0 && written) ? 1 : 0;
+  // The close flushes: a full disk shows up there, not in fwrite.
+  return (kv::CloseWritten(file) && written) ? 1 : 0;
 }
