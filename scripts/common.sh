@@ -42,7 +42,8 @@ kv_ensure_packages() {
 
 kv_build() {
   kv_log "building in $KV_BUILD"
-  if [ ! -f "$KV_BUILD/build.ninja" ]; then
+  # A new build folder is configured; options given (-D...) are applied to an existing one too.
+  if [ ! -f "$KV_BUILD/build.ninja" ] || [ "$#" -gt 0 ]; then
     cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-i686.cmake" "$@" >/dev/null
   fi

@@ -3,7 +3,7 @@
 source "$(dirname "$0")/common.sh"
 
 kv_ensure_packages
-kv_build
+kv_build -DKV_WARNINGS_AS_ERRORS=ON
 kv_start_xvfb
 trap 'kv_stop_wine; kv_stop_xvfb' EXIT
 kv_start_wine
