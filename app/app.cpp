@@ -22,9 +22,7 @@ CKvApp::CKvApp()
 
 CKvApp::~CKvApp() = default;
 
-void CKvApp::SetAppName(LPCWSTR name) {
-  kv::CopyToField(m_szAppName, name);
-}
+void CKvApp::SetAppName(LPCWSTR name) { kv::CopyToField(m_szAppName, name); }
 
 int CKvApp::MsgLoop() {
   MSG msg;

@@ -26,8 +26,8 @@ DWORD Refuse(const kv::app::Switches& switches, const std::wstring& notice, DWOR
   if (!switches.silent) {
     CKvMsgBox box;
     box.ShowBox(nullptr, notice.c_str(), GetKvApp()->m_szAppName, CKvMsgBox::kStyleOk, 0,
-                kv::app::kNoticeWidth,
-                kv::app::kNoticeHeight, kv::app::kNoticeShowEffect, kv::app::kNoticeCloseEffect);
+                kv::app::kNoticeWidth, kv::app::kNoticeHeight, kv::app::kNoticeShowEffect,
+                kv::app::kNoticeCloseEffect);
   }
   return Finish(code);
 }

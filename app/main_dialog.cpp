@@ -72,7 +72,8 @@ LRESULT CMainDlg::WndProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void CMainDlg::DrawBackground(HDC dc, RECT) {
-  GetKvImage()->DrawImg(dc, kBackgroundPicture, kv::gfx::kImageType, 0, kBackgroundY, 0, 0, nullptr);
+  GetKvImage()->DrawImg(dc, kBackgroundPicture, kv::gfx::kImageType, 0, kBackgroundY, 0, 0,
+                        nullptr);
 }
 
 std::wstring CMainDlg::Question() const {
@@ -91,10 +92,11 @@ void CMainDlg::DrawOverlay(HDC dc) {
   const int c = shown * kStripW / kProgressDone;
   // The strip is eaten from the left: its columns c..278 stay where they were.
   RECT src = {c, 0, kStripW, kStripH};
-  GetKvImage()->DrawImg(dc, kStripPicture, kv::gfx::kImageType, kStripX + c, kStripY, kStripW - c, kStripH,
-                        &src);
-  GetKvImage()->DrawImg(dc, kMarkerPicture, kv::gfx::kImageType, shown * kMarkerTravel / kProgressDone + kMarkerX,
-                        m_nMarkerY, 0, 0, nullptr);
+  GetKvImage()->DrawImg(dc, kStripPicture, kv::gfx::kImageType, kStripX + c, kStripY, kStripW - c,
+                        kStripH, &src);
+  GetKvImage()->DrawImg(dc, kMarkerPicture, kv::gfx::kImageType,
+                        shown * kMarkerTravel / kProgressDone + kMarkerX, m_nMarkerY, 0, 0,
+                        nullptr);
 }
 
 void CMainDlg::OnUninstall(void* context) {
@@ -129,8 +131,7 @@ unsigned __stdcall CMainDlg::AnimationThread(void* param) {
   if (self->m_engine.QueuedForRestart() > 0) {
     CKvMsgBox box;
     box.ShowBox(self->m_hWnd, kRestartNotice, GetKvApp()->m_szAppName, CKvMsgBox::kStyleOk, 0,
-                kNoticeWidth,
-                kNoticeHeight, kNoticeShowEffect, kNoticeCloseEffect);
+                kNoticeWidth, kNoticeHeight, kNoticeShowEffect, kNoticeCloseEffect);
   }
   // Ends the process when it can write its script or leave the rest to the restart; returns
   // only when neither works.

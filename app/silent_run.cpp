@@ -16,7 +16,8 @@ namespace kv::app {
 SingleRun::SingleRun() {
   std::wstring folder = GetKvApp()->m_szAppDir;
   ::CharLowerBuffW(folder.data(), static_cast<DWORD>(folder.size()));
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, folder.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  const int bytes =
+      ::WideCharToMultiByte(CP_UTF8, 0, folder.c_str(), -1, nullptr, 0, nullptr, nullptr);
   std::string digest(static_cast<size_t>(bytes) + kMd5HexRoom, '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, folder.c_str(), -1, digest.data(), bytes, nullptr, nullptr);
   MD5Go(digest.data(), nullptr);

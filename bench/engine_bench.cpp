@@ -179,8 +179,9 @@ int wmain(int argc, wchar_t** argv) {
       std::printf("round %d failed\n", i + 1);
       return 1;
     }
-    std::printf("round %d: engine %.1f ms (%d progress messages), rd /s /q %.1f ms, plain loop %.1f ms\n",
-                i + 1, round.engine_ms, round.messages, round.rd_ms, round.plain_ms);
+    std::printf(
+        "round %d: engine %.1f ms (%d progress messages), rd /s /q %.1f ms, plain loop %.1f ms\n",
+        i + 1, round.engine_ms, round.messages, round.rd_ms, round.plain_ms);
     results.push_back(round);
   }
   auto median = [&](auto field) {
@@ -194,7 +195,8 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("tree: %d files in %d folders; rounds: %d (medians)\n", kFolders * kFilesPerFolder,
               kFolders, rounds);
   std::printf("(a) engine, folder mode, progress to a pumping UI thread: %.1f ms\n", engine);
-  std::printf("    (its fixed %lu ms start delay excluded)\n", static_cast<unsigned long>(kEngineStartDelayMs));
+  std::printf("    (its fixed %lu ms start delay excluded)\n",
+              static_cast<unsigned long>(kEngineStartDelayMs));
   std::printf("(b) cmd /c rd /s /q:                                       %.1f ms\n", rd);
   std::printf("(c) plain FindFirstFileW/DeleteFileW/RemoveDirectoryW loop:  %.1f ms\n", plain);
   std::printf("ratio a/b: %.2f\n", engine / rd);

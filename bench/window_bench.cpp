@@ -51,8 +51,8 @@ int RunMinimal() {
   ::RegisterClassW(&wc);
   HWND wnd = ::CreateWindowExW(WS_EX_LAYERED, wc.lpszClassName, kMinimalCaption, WS_POPUP,
                                (::GetSystemMetrics(SM_CXSCREEN) - kW) / 2,
-                               (::GetSystemMetrics(SM_CYSCREEN) - kH) / 2, kW, kH, nullptr,
-                               nullptr, wc.hInstance, nullptr);
+                               (::GetSystemMetrics(SM_CYSCREEN) - kH) / 2, kW, kH, nullptr, nullptr,
+                               wc.hInstance, nullptr);
   kv::WindowDC screen(wnd);
   RECT rect = {0, 0, kW, kH};
   CKvDC frame(screen.get(), rect, false, true, wnd);
@@ -103,7 +103,8 @@ bool PrepareInstallation(const std::wstring& dir) {
   UninstallRecord header = {};
   const std::wstring name = L"Brix Bench";
   std::copy(name.begin(), name.end(), header.displayName);
-  return WriteUninstallRecord((dir + kRecordFileName).c_str(), &header, nullptr, 0, nullptr, 0) == 1;
+  return WriteUninstallRecord((dir + kRecordFileName).c_str(), &header, nullptr, 0, nullptr, 0) ==
+         1;
 }
 
 // --- (2) one paint -----------------------------------------------------------------------------
@@ -114,9 +115,9 @@ struct PaintFigures {
 };
 
 PaintFigures TimePaints(int samples) {
-  HMODULE pictures = ::LoadLibraryExW(
-      (std::wstring(GetKvApp()->m_szAppDir) + L"kvUninstall.exe").c_str(), nullptr,
-      LOAD_LIBRARY_AS_DATAFILE);
+  HMODULE pictures =
+      ::LoadLibraryExW((std::wstring(GetKvApp()->m_szAppDir) + L"kvUninstall.exe").c_str(), nullptr,
+                       LOAD_LIBRARY_AS_DATAFILE);
   GetKvImage()->SetInst(pictures);
   CMainDlg dialog;
   dialog.Create(0, 0, 0, kW, kH, 0, true, nullptr);
@@ -171,7 +172,8 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<double> product, minimal;
   for (int i = 0; i < rounds; ++i) {
     const double a = TimeToWindow(L"\"" + dir + L"kvUninstall.exe\"", dir, kCaption);
-    const double b = TimeToWindow(L"\"" + std::wstring(self) + L"\" --minimal", L"", kMinimalCaption);
+    const double b =
+        TimeToWindow(L"\"" + std::wstring(self) + L"\" --minimal", L"", kMinimalCaption);
     if (a < 0 || b < 0) {
       std::printf("round %d: a window did not appear\n", i + 1);
       return 1;
@@ -184,8 +186,8 @@ int wmain(int argc, wchar_t** argv) {
   const PaintFigures paint = TimePaints(samples);
 
   std::printf("\n%-52s %12s %12s\n", "", "measured", "baseline");
-  std::printf("%-52s %9.1f ms %9.1f ms\n",
-              "(1) process start to first frame on screen", Median(product), Median(minimal));
+  std::printf("%-52s %9.1f ms %9.1f ms\n", "(1) process start to first frame on screen",
+              Median(product), Median(minimal));
   std::printf("%-52s\n", "    baseline: minimal layered window program");
   std::printf("%-52s %9.3f ms %9.3f ms\n", "(2) one full paint of the main dialog", paint.dialog_ms,
               paint.bitblt_ms);

@@ -27,7 +27,8 @@ int wmain() {
   CKvXml& xml = CKvXml::Instance();
   xml.Parse(L"<a>1</a><a>2</a>");
   wchar_t value[16] = {};
-  expect(xml.GetXmlNodeCount(L"a") == 2 && xml.GetXmlNodeValue(L"a", value, 1) && std::wcscmp(value, L"2") == 0,
+  expect(xml.GetXmlNodeCount(L"a") == 2 && xml.GetXmlNodeValue(L"a", value, 1) &&
+             std::wcscmp(value, L"2") == 0,
          "CKvXml finds the second <a>");
   CLock lock;
   lock.Lock();

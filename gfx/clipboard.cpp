@@ -35,7 +35,8 @@ int GetClipboard(LPWSTR buffer, int maxChars) {
   // The block may end without a terminator: never read past it.
   const size_t block_chars = ::GlobalSize(data) / sizeof(wchar_t);
   const size_t length = wcsnlen(text, block_chars);
-  const size_t n = length < static_cast<size_t>(maxChars) ? length : static_cast<size_t>(maxChars) - 1;
+  const size_t n =
+      length < static_cast<size_t>(maxChars) ? length : static_cast<size_t>(maxChars) - 1;
   wmemcpy(buffer, text, n);
   buffer[n] = L'\0';
   return 1;
@@ -54,7 +55,7 @@ int SetClipboard(LPCWSTR text) {
     if (length) wmemcpy(static_cast<wchar_t*>(lock.get()), text, length);
   }
   if (!::SetClipboardData(CF_UNICODETEXT, block.get())) return 0;  // still ours: freed on return
-  block.release();  // the clipboard owns it now
+  block.release();                                                 // the clipboard owns it now
   return 1;
 }
 

@@ -15,7 +15,8 @@ namespace texts = kv::gfx;
 
 constexpr DWORD kColorFlags = CC_RGBINIT | CC_FULLOPEN;
 constexpr DWORD kOpenFlags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_READONLY;
-static_assert(kOpenFlags == 0x81801 && (kOpenFlags | OFN_ALLOWMULTISELECT) == 0x81A01, "open flags");
+static_assert(kOpenFlags == 0x81801 && (kOpenFlags | OFN_ALLOWMULTISELECT) == 0x81A01,
+              "open flags");
 static_assert(sizeof(OPENFILENAMEW) == 88, "the full open-file record");
 constexpr UINT kFolderFlags = BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT;
 constexpr UINT kWesternCodePage = 1252;

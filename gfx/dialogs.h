@@ -12,7 +12,7 @@ KV_API int ShowSaveFileDlg(LPWSTR buffer, HWND owner, LPCWSTR defExt, LPCWSTR fi
 // Open dialog for existing files; buffer's text is the initial file name. With multiSelect the
 // buffer receives the folder and the file names, each terminated, the list ending with an empty
 // name. 1 when the user chose.
-KV_API int ShowOpenFileDlg(LPWSTR buffer, int bufferChars, HWND owner, LPCWSTR filter, LPCWSTR defExt,
-                           int multiSelect);
+KV_API int ShowOpenFileDlg(LPWSTR buffer, int bufferChars, HWND owner, LPCWSTR filter,
+                           LPCWSTR defExt, int multiSelect);
 // Folder browser; buffer (260 characters) is emptied first and receives the chosen folder.
 KV_API int ShowSelDir(LPWSTR buffer, HWND owner);

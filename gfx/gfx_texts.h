@@ -35,8 +35,9 @@ inline constexpr wchar_t kHttpsPrefix[] = L"https://";
 inline constexpr wchar_t kNameBreakers[] = L"\\/:*?\"<>|";
 // Names Win32 takes for devices in every folder.
 inline constexpr const wchar_t* kDeviceNames[] = {
-    L"con",  L"prn",  L"aux",  L"nul",  L"com1", L"com2", L"com3", L"com4", L"com5", L"com6", L"com7",
-    L"com8", L"com9", L"lpt1", L"lpt2", L"lpt3", L"lpt4", L"lpt5", L"lpt6", L"lpt7", L"lpt8", L"lpt9"};
+    L"con",  L"prn",  L"aux",  L"nul",  L"com1", L"com2", L"com3", L"com4",
+    L"com5", L"com6", L"com7", L"com8", L"com9", L"lpt1", L"lpt2", L"lpt3",
+    L"lpt4", L"lpt5", L"lpt6", L"lpt7", L"lpt8", L"lpt9"};
 
 // MCI commands of the MP3 player.
 inline constexpr wchar_t kMciOpenFormat[] = L"open %s alias mymusic";

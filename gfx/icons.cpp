@@ -26,7 +26,6 @@ constexpr DWORD kNotifyIconDataSize = NOTIFYICONDATAW_V3_SIZE;
 static_assert(kNotifyIconDataSize == 952, "tray record size");
 constexpr UINT kTrayIconId = 0;
 
-
 NOTIFYICONDATAW TrayRecord(HWND window, UINT flags) {
   NOTIFYICONDATAW data = {};
   data.cbSize = kNotifyIconDataSize;
@@ -37,7 +36,8 @@ NOTIFYICONDATAW TrayRecord(HWND window, UINT flags) {
 }
 
 void ReplaceAll(std::wstring& text, std::wstring_view what, std::wstring_view with) {
-  for (size_t at = text.find(what); at != std::wstring::npos; at = text.find(what, at + with.size()))
+  for (size_t at = text.find(what); at != std::wstring::npos;
+       at = text.find(what, at + with.size()))
     text.replace(at, what.size(), with);
 }
 
@@ -122,7 +122,8 @@ int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath) {
   kv::ComPtr<IPropertySetStorage> sets;
   if (FAILED(shortcut->QueryInterface(IID_IPropertySetStorage, sets.put_void()))) return 0;
   kv::ComPtr<IPropertyStorage> site;
-  if (FAILED(sets->Open(FMTID_InternetSite, STGM_READ | STGM_SHARE_EXCLUSIVE, site.put()))) return 0;
+  if (FAILED(sets->Open(FMTID_InternetSite, STGM_READ | STGM_SHARE_EXCLUSIVE, site.put())))
+    return 0;
 
   PROPSPEC property = {};
   property.ulKind = PRSPEC_PROPID;
@@ -139,7 +140,8 @@ int GetUrlCacheIconPath(LPCWSTR url, LPWSTR outPath) {
   // DWORD elements keep the entry record aligned.
   std::vector<DWORD> storage(size / sizeof(DWORD) + 1);
   auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(storage.data());
-  if (!::GetUrlCacheEntryInfoW(icon_url.c_str(), entry, &size) || !entry->lpszLocalFileName) return 0;
+  if (!::GetUrlCacheEntryInfoW(icon_url.c_str(), entry, &size) || !entry->lpszLocalFileName)
+    return 0;
   return kv::CopyToCaller(entry->lpszLocalFileName, outPath, kv::kPathRoom) ? 1 : 0;
 }
 

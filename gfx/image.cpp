@@ -170,8 +170,8 @@ bool DrawKeyed(CKvImage* self, HDC hdc, Image* image, DWORD keyHigh, DWORD keyLo
 }
 }  // namespace
 
-bool CKvImage::DrawTranImg(HDC hdc, int id, const wchar_t* type, DWORD keyHigh, DWORD keyLow,
-                           int x, int y, int w, int h) {
+bool CKvImage::DrawTranImg(HDC hdc, int id, const wchar_t* type, DWORD keyHigh, DWORD keyLow, int x,
+                           int y, int w, int h) {
   if (!hdc) return false;
   ImagePtr image(LoadPngFromRes(id, type));
   return DrawKeyed(this, hdc, image.get(), keyHigh, keyLow, x, y, w, h);

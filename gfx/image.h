@@ -23,18 +23,18 @@ class CKvImage;
 // One picture animation. Records live in CKvImage's list and are worked on in place by their
 // thread, so their addresses must never change: the list never grows past its reserved room.
 struct tagMovieInfo {
-  HWND hWnd = nullptr;          // window whose client area shows the animation
-  HDC hBkDC = nullptr;          // optional: each frame starts from a copy of this DC's area
-  int nId = 0;                  // caller's key
-  int nSrcType = 0;             // 0 resource picture, 1 picture file
-  int nEffect = 0;              // 0 strip, 1 rotate-flip cycle, 2 spin, 3 fade in, 4 fade out
-  std::wstring strPath;         // picture file (source kind 1)
-  int nResId = 0;               // picture resource (source kind 0)
-  std::wstring strResType;      // its resource type
+  HWND hWnd = nullptr;      // window whose client area shows the animation
+  HDC hBkDC = nullptr;      // optional: each frame starts from a copy of this DC's area
+  int nId = 0;              // caller's key
+  int nSrcType = 0;         // 0 resource picture, 1 picture file
+  int nEffect = 0;          // 0 strip, 1 rotate-flip cycle, 2 spin, 3 fade in, 4 fade out
+  std::wstring strPath;     // picture file (source kind 1)
+  int nResId = 0;           // picture resource (source kind 0)
+  std::wstring strResType;  // its resource type
   int x = 0, y = 0, w = 0, h = 0;
   int nFrames = 1;
-  int nInterval = 50;           // milliseconds after each frame
-  volatile LONG bStop = 1;      // written by StopMovie, read by the animation thread
+  int nInterval = 50;       // milliseconds after each frame
+  volatile LONG bStop = 1;  // written by StopMovie, read by the animation thread
   CKvImage* pOwner = nullptr;
 };
 

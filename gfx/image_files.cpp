@@ -43,7 +43,8 @@ bool CKvImage::BmToStream(HBITMAP bitmap, IStream* stream, const wchar_t* format
   CLSID encoder = {};
   if (!bitmap || !stream || GetEncoderClsid(MimeOf(format).c_str(), &encoder) < 0) return false;
   std::unique_ptr<Bitmap> picture(Bitmap::FromHBITMAP(bitmap, nullptr));
-  return picture && picture->GetLastStatus() == Ok && picture->Save(stream, &encoder, nullptr) == Ok;
+  return picture && picture->GetLastStatus() == Ok &&
+         picture->Save(stream, &encoder, nullptr) == Ok;
 }
 
 bool CKvImage::SaveBitmap(HBITMAP bitmap, const wchar_t* path, const wchar_t* format) {

@@ -93,16 +93,21 @@ void WithPicture(const tagMovieInfo& movie, Draw&& draw) {
 float DrawFrame(CKvImage& owner, const tagMovieInfo& movie, HDC mem, int n, int frames) {
   switch (movie.nEffect) {
     case kStrip:
-      WithPicture(movie, [&](auto... picture) { owner.DrawStretchImg(mem, picture..., 0, 0, 0, 0, 0, frames, n, 0); });
+      WithPicture(movie, [&](auto... picture) {
+        owner.DrawStretchImg(mem, picture..., 0, 0, 0, 0, 0, frames, n, 0);
+      });
       return -1.0f;
     case kRotateFlipCycle: {
       const auto turn = static_cast<Gdiplus::RotateFlipType>(n);
-      WithPicture(movie, [&](auto... picture) { owner.DrawRotateFlip(mem, picture..., 0, 0, 0, 0, turn, 1.0f); });
+      WithPicture(movie, [&](auto... picture) {
+        owner.DrawRotateFlip(mem, picture..., 0, 0, 0, 0, turn, 1.0f);
+      });
       return -1.0f;
     }
     case kSpin: {
       const int angle = (360 / frames) * n;  // integer division first: 360 / 7 turns by 51
-      WithPicture(movie, [&](auto... picture) { owner.DrawRotate(mem, picture..., angle, 0, 0, 0, 0); });
+      WithPicture(movie,
+                  [&](auto... picture) { owner.DrawRotate(mem, picture..., angle, 0, 0, 0, 0); });
       return -1.0f;
     }
     case kFadeIn:
@@ -142,7 +147,8 @@ bool CKvImage::AddMovie(HWND window, int resId, const wchar_t* resType, int x, i
   // Running threads hold their records by address: the list must never reallocate, so it never
   // grows past the room reserved for it.
   if (m_vecMovie.size() >= kMovieRoom) return false;
-  tagMovieInfo movie = MovieRecord(this, window, background, id, effect, x, y, w, h, frames, intervalMs);
+  tagMovieInfo movie =
+      MovieRecord(this, window, background, id, effect, x, y, w, h, frames, intervalMs);
   movie.nSrcType = kFromResource;
   movie.nResId = resId;
   movie.strResType = resType ? resType : L"";
@@ -154,7 +160,8 @@ bool CKvImage::AddMovie(HWND window, const wchar_t* path, int x, int y, int fram
                         int id, int effect, int w, int h, HDC background) {
   if (isExistsMovie(id)) return true;
   if (m_vecMovie.size() >= kMovieRoom) return false;
-  tagMovieInfo movie = MovieRecord(this, window, background, id, effect, x, y, w, h, frames, intervalMs);
+  tagMovieInfo movie =
+      MovieRecord(this, window, background, id, effect, x, y, w, h, frames, intervalMs);
   movie.nSrcType = kFromFile;
   movie.strPath = path ? path : L"";
   m_vecMovie.push_back(movie);
@@ -170,13 +177,14 @@ void CKvImage::StartMovie(int id) {
   tagMovieInfo& movie = m_vecMovie[static_cast<size_t>(index)];
   auto start = std::make_unique<MovieStart>(MovieStart{&movie, Runs().Begin(&movie)});
   InterlockedExchange(&movie.bStop, 0);
-  const uintptr_t thread = _beginthreadex(nullptr, 0, &CKvImage::MovieThread, start.get(), 0, nullptr);
+  const uintptr_t thread =
+      _beginthreadex(nullptr, 0, &CKvImage::MovieThread, start.get(), 0, nullptr);
   if (!thread) {
     // No thread runs it: it is stopped, and a later StartMovie may try again.
     InterlockedExchange(&movie.bStop, 1);
     return;
   }
-  start.release();  // the thread's now
+  start.release();                                                    // the thread's now
   kv::UniqueHandleKernel detached(reinterpret_cast<HANDLE>(thread));  // nobody waits for it
 }
 

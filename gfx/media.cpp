@@ -22,7 +22,8 @@ void SendMci(const std::wstring& command) {
 }  // namespace
 
 BOOL PlayWav(LPCWSTR sound, int fromResource) {
-  if (fromResource) return ::PlaySoundW(sound, ::GetModuleHandleW(nullptr), SND_RESOURCE | SND_ASYNC);
+  if (fromResource)
+    return ::PlaySoundW(sound, ::GetModuleHandleW(nullptr), SND_RESOURCE | SND_ASYNC);
   return ::PlaySoundW(sound, nullptr, SND_FILENAME | SND_ASYNC);
 }
 
@@ -32,8 +33,12 @@ void PlayMP3(LPCWSTR path, int repeat) {
   SendMci(std::wstring(repeat ? texts::kMciPlayRepeat : texts::kMciPlay));
 }
 
-void PauseMP3(LPCWSTR device) { SendMci(kv::FillIn(texts::kMciPauseFormat, device ? device : L"")); }
+void PauseMP3(LPCWSTR device) {
+  SendMci(kv::FillIn(texts::kMciPauseFormat, device ? device : L""));
+}
 
-void ResumeMP3(LPCWSTR device) { SendMci(kv::FillIn(texts::kMciResumeFormat, device ? device : L"")); }
+void ResumeMP3(LPCWSTR device) {
+  SendMci(kv::FillIn(texts::kMciResumeFormat, device ? device : L""));
+}
 
 void StopMP3(LPCWSTR device) { SendMci(kv::FillIn(texts::kMciStopFormat, device ? device : L"")); }

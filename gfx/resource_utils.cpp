@@ -68,16 +68,16 @@ int WriteIcons(const wchar_t* exe, const wchar_t* icoFile, int groupId) {
   IconDirHead head = {};
   if (!ReadExact(ico.get(), &head, sizeof(head))) return 0;
   std::vector<IconDirEntry> entries(head.count);
-  if (head.count &&
-      !ReadExact(ico.get(), entries.data(), static_cast<DWORD>(entries.size() * sizeof(IconDirEntry)))) {
+  if (head.count && !ReadExact(ico.get(), entries.data(),
+                               static_cast<DWORD>(entries.size() * sizeof(IconDirEntry)))) {
     return 0;
   }
   std::vector<BYTE> group(sizeof(IconDirHead) + head.count * sizeof(GroupIconEntry));
   std::memcpy(group.data(), &head, sizeof(head));
   for (WORD i = 0; i < head.count; ++i) {
     const IconDirEntry& e = entries[i];
-    GroupIconEntry g = {e.width, e.height, e.colourCount, e.reserved,
-                        e.planes, e.bitCount, e.bytesInRes, i};
+    GroupIconEntry g = {e.width,  e.height,   e.colourCount, e.reserved,
+                        e.planes, e.bitCount, e.bytesInRes,  i};
     std::memcpy(group.data() + sizeof(IconDirHead) + i * sizeof(GroupIconEntry), &g, sizeof(g));
   }
 
@@ -129,8 +129,8 @@ int KvResSave(int id, const wchar_t* type, const wchar_t* path) {
   DWORD size = 0;
   const void* bytes = FindOwnResource(id, type, &size);
   if (!bytes || !path) return 0;
-  kv::UniqueFile file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  kv::UniqueFile file(
+      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return 0;
   DWORD written = 0;
   return WriteFile(file.get(), bytes, size, &written, nullptr) && written == size ? 1 : 0;

@@ -150,7 +150,8 @@ bool CKvSkin::MakeSkin(const wchar_t* folder, const wchar_t* packageFile) {
     if (!find) return false;
     do {
       if (found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY) continue;
-      if (!WriteSkin(file.get(), Format(kv::gfx::kPathJoin, base, found.cFileName).c_str())) return false;
+      if (!WriteSkin(file.get(), Format(kv::gfx::kPathJoin, base, found.cFileName).c_str()))
+        return false;
     } while (FindNextFileW(find.get(), &found));
     return kv::CloseWritten(file);
   });
@@ -170,7 +171,8 @@ bool CKvSkin::WriteSkin(FILE* file, const wchar_t* path) {
   const DWORD length = size.LowPart;
   std::vector<BYTE> data(length);  // too much for memory throws: MakeSkin then fails
   DWORD read = 0;
-  if (length && (!ReadFile(source.get(), data.data(), length, &read, nullptr) || read != length)) return true;
+  if (length && (!ReadFile(source.get(), data.data(), length, &read, nullptr) || read != length))
+    return true;
   BYTE head[kHeadSize] = {};
   std::memcpy(head, name.c_str(), name.size() * sizeof(wchar_t));
   std::memcpy(head + kLengthOffset, &length, sizeof(length));

@@ -19,7 +19,8 @@ int LengthWithin(LPCSTR text, int room) {
 
 // Copies bytes into text with a terminator, cut to the room.
 void PutBack(const std::string& bytes, LPSTR text, int room) {
-  const size_t n = bytes.size() < static_cast<size_t>(room) ? bytes.size() : static_cast<size_t>(room) - 1;
+  const size_t n =
+      bytes.size() < static_cast<size_t>(room) ? bytes.size() : static_cast<size_t>(room) - 1;
   std::memcpy(text, bytes.data(), n);
   text[n] = '\0';
 }
@@ -28,11 +29,12 @@ void PutBack(const std::string& bytes, LPSTR text, int room) {
 // the system's ANSI code page is.
 std::string ToTraditionalGbk(LPCSTR text, int length) {
   if (length == 0) return {};
-  const int need = ::LCMapStringA(kSimplifiedChineseLocale, LCMAP_TRADITIONAL_CHINESE, text, length,
-                                  nullptr, 0);
+  const int need =
+      ::LCMapStringA(kSimplifiedChineseLocale, LCMAP_TRADITIONAL_CHINESE, text, length, nullptr, 0);
   if (need <= 0) return std::string(text, static_cast<size_t>(length));
   std::string mapped(static_cast<size_t>(need), '\0');
-  ::LCMapStringA(kSimplifiedChineseLocale, LCMAP_TRADITIONAL_CHINESE, text, length, mapped.data(), need);
+  ::LCMapStringA(kSimplifiedChineseLocale, LCMAP_TRADITIONAL_CHINESE, text, length, mapped.data(),
+                 need);
   return mapped;
 }
 
@@ -43,7 +45,8 @@ std::string Recode(const std::string& bytes, UINT from, UINT to) {
   if (wide_length <= 0) return {};
   std::wstring wide(static_cast<size_t>(wide_length), L'\0');
   ::MultiByteToWideChar(from, 0, bytes.data(), source_length, wide.data(), wide_length);
-  const int out_length = ::WideCharToMultiByte(to, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
+  const int out_length =
+      ::WideCharToMultiByte(to, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
   if (out_length <= 0) return {};
   std::string out(static_cast<size_t>(out_length), '\0');
   ::WideCharToMultiByte(to, 0, wide.data(), wide_length, out.data(), out_length, nullptr, nullptr);

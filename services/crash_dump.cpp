@@ -35,11 +35,11 @@ std::atomic<bool> g_handled{false};
 
 void WriteDump(EXCEPTION_POINTERS* info) {
   // The path, "_", at most 11 characters of tick count, ".dmp".
-  const std::wstring file = kv::FormatBounded(MAX_PATH + 32, kDumpFileFormat, kv::ProgramPath().c_str(),
-                                              static_cast<int>(::GetTickCount()));
+  const std::wstring file =
+      kv::FormatBounded(MAX_PATH + 32, kDumpFileFormat, kv::ProgramPath().c_str(),
+                        static_cast<int>(::GetTickCount()));
 
-  kv::UniqueHandleKernel process(
-      ::OpenProcess(PROCESS_ALL_ACCESS, FALSE, ::GetCurrentProcessId()));
+  kv::UniqueHandleKernel process(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, ::GetCurrentProcessId()));
   if (!process) return;
   kv::UniqueFile dump(
       ::CreateFileW(file.c_str(), FILE_ALL_ACCESS, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -89,8 +89,7 @@ LONG WINAPI CkvDump::ExceptionFilter(EXCEPTION_POINTERS* info) {
     CKvMsgBox box;
     box.m_nPicture = kCrashPicture;
     box.ShowBox(app->m_hMainWnd, nullptr, app->m_szAppName, CKvMsgBox::kStyleOk, kBoxCountdown,
-                kBoxWidth,
-                kBoxHeight, kBoxShowEffect, kBoxCloseEffect);
+                kBoxWidth, kBoxHeight, kBoxShowEffect, kBoxCloseEffect);
   }
   g_handled = true;
   return EXCEPTION_EXECUTE_HANDLER;

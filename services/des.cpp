@@ -8,6 +8,7 @@ namespace {
 using Bits = std::uint64_t;
 
 // The standard's tables. Entries name input bits counted from 1 at the most significant end.
+// clang-format off
 constexpr unsigned char kInitialPermutation[64] = {
     58, 50, 42, 34, 26, 18, 10, 2, 60, 52, 44, 36, 28, 20, 12, 4,
     62, 54, 46, 38, 30, 22, 14, 6, 64, 56, 48, 40, 32, 24, 16, 8,
@@ -60,6 +61,7 @@ constexpr unsigned char kSBoxes[8][64] = {
      7,  4,  12, 5,  6, 11, 0,  14, 9,  2,  7,  11, 4, 1,  9,  12, 14, 2,  0,  6,  10, 13,
      15, 3,  5,  8,  2, 1,  14, 7,  4,  10, 8,  13, 15, 12, 9, 0,  3,  5,  6,  11}};
 
+// clang-format on
 constexpr Bits kHalfKeyMask = (Bits{1} << 28) - 1;
 
 template <size_t N>

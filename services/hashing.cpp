@@ -117,7 +117,8 @@ void CMd5A::Update(const void* data, unsigned int length) {
 
 void CMd5A::Final(unsigned char digest[kDigestBytes]) {
   unsigned char length_bytes[8];
-  for (int i = 0; i < 8; ++i) length_bytes[i] = static_cast<unsigned char>(m_count[i / 4] >> (8 * (i % 4)));
+  for (int i = 0; i < 8; ++i)
+    length_bytes[i] = static_cast<unsigned char>(m_count[i / 4] >> (8 * (i % 4)));
   // 0x80, then zeros up to 56 bytes modulo 64, then the bit length.
   const unsigned int used = (m_count[0] >> 3) & (kBlockBytes - 1);
   const unsigned int pad_length = used < 56 ? 56 - used : 120 - used;
@@ -132,7 +133,8 @@ void CMd5A::Final(unsigned char digest[kDigestBytes]) {
 void CMd5A::Transform(const unsigned char block[kBlockBytes]) {
   unsigned int x[16];
   for (int i = 0; i < 16; ++i) {
-    x[i] = static_cast<unsigned int>(block[4 * i]) | (static_cast<unsigned int>(block[4 * i + 1]) << 8) |
+    x[i] = static_cast<unsigned int>(block[4 * i]) |
+           (static_cast<unsigned int>(block[4 * i + 1]) << 8) |
            (static_cast<unsigned int>(block[4 * i + 2]) << 16) |
            (static_cast<unsigned int>(block[4 * i + 3]) << 24);
   }
@@ -141,10 +143,22 @@ void CMd5A::Transform(const unsigned char block[kBlockBytes]) {
     unsigned int f;
     int word;
     switch (step / 16) {
-      case 0: f = (b & c) | (~b & d); word = step; break;
-      case 1: f = (d & b) | (~d & c); word = (5 * step + 1) % 16; break;
-      case 2: f = b ^ c ^ d; word = (3 * step + 5) % 16; break;
-      default: f = c ^ (b | ~d); word = (7 * step) % 16; break;
+      case 0:
+        f = (b & c) | (~b & d);
+        word = step;
+        break;
+      case 1:
+        f = (d & b) | (~d & c);
+        word = (5 * step + 1) % 16;
+        break;
+      case 2:
+        f = b ^ c ^ d;
+        word = (3 * step + 5) % 16;
+        break;
+      default:
+        f = c ^ (b | ~d);
+        word = (7 * step) % 16;
+        break;
     }
     const unsigned int next = b + RotateLeft(a + f + kSine[step] + x[word], kShift[step]);
     a = d;
@@ -172,7 +186,8 @@ int MD5Go(LPSTR text, LPCSTR key) {
 
 void EasyEncode(LPSTR data, int length) {
   if (!data) return;
-  for (int i = 0; i < length; ++i) data[i] = static_cast<char>(data[i] ^ static_cast<char>((i + 8) & 0xFF));
+  for (int i = 0; i < length; ++i)
+    data[i] = static_cast<char>(data[i] ^ static_cast<char>((i + 8) & 0xFF));
 }
 
 int KvEncodeFile(LPCWSTR source, LPCWSTR target) {

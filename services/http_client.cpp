@@ -17,7 +17,6 @@ namespace {
 
 using UniqueInternet = kv::UniqueHandle<kv::NullTraits<HINTERNET, ::InternetCloseHandle>>;
 
-
 constexpr wchar_t kProxyFileName[] = L"proxy.dat";
 constexpr wchar_t kAgentFormat[] = L"Agent%ld";
 constexpr wchar_t kProxyFormat[] = L"HTTP=HTTP://%s:%s";
@@ -52,7 +51,7 @@ constexpr DWORD kProbeFlags =
     INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_CACHE_WRITE;
 constexpr int kMaxPiece = 16384;
 constexpr DWORD kEncodingBytes = 512;
-constexpr size_t kSchemeLength = 7;       // "http://"
+constexpr size_t kSchemeLength = 7;        // "http://"
 constexpr size_t kSecureSchemeLength = 8;  // "https://"
 
 struct UrlParts {
@@ -206,16 +205,17 @@ void CKvNet::LoadProxyConfig() {
 HINTERNET CKvNet::OpenInternet(bool withTimeout) {
   DWORD flags = 0;
   ::InternetGetConnectedState(&flags, 0);
-  const std::wstring agent = kv::FormatBounded(32, kAgentFormat, static_cast<long>(::GetTickCount()));
+  const std::wstring agent =
+      kv::FormatBounded(32, kAgentFormat, static_cast<long>(::GetTickCount()));
   HINTERNET internet = nullptr;
   if (m_proxy.enabled) {
     // Both fields are bounded: at most 100 + 12 characters.
-    const std::wstring proxy =
-        kv::FormatBounded(160, kProxyFormat, Field(m_proxy.host).c_str(), Field(m_proxy.port).c_str());
+    const std::wstring proxy = kv::FormatBounded(160, kProxyFormat, Field(m_proxy.host).c_str(),
+                                                 Field(m_proxy.port).c_str());
     internet = ::InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
   } else {
     const DWORD access = (flags & INTERNET_CONNECTION_PROXY) ? INTERNET_OPEN_TYPE_PRECONFIG
-                                                              : INTERNET_OPEN_TYPE_DIRECT;
+                                                             : INTERNET_OPEN_TYPE_DIRECT;
     internet = ::InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0);
   }
   if (internet && withTimeout) {
@@ -250,8 +250,7 @@ HINTERNET CKvNet::Connect(HINTERNET internet, LPCWSTR server) {
   for (int attempt = 1; attempt <= m_nConnectAttempts && !connection; ++attempt) {
     connection = ::InternetConnectW(internet, server, kHttpPort, nullptr, nullptr,
                                     INTERNET_SERVICE_HTTP, INTERNET_FLAG_RELOAD, 0);
-    if (!connection && attempt < m_nConnectAttempts)
-      ::Sleep(static_cast<DWORD>(m_nConnectPauseMs));
+    if (!connection && attempt < m_nConnectAttempts) ::Sleep(static_cast<DWORD>(m_nConnectPauseMs));
   }
   if (connection) SetProxyCredentials(connection);
   return connection;
@@ -334,8 +333,8 @@ int CKvNet::isConnected(LPCWSTR url) {
   if (!s.connection) return 0;
   SetProxyCredentials(s.connection.get());
   LPCWSTR accept[] = {kAcceptAll, nullptr};
-  s.request.reset(::HttpOpenRequestW(s.connection.get(), kVerbGet, parts.path.c_str(),
-                                     kHttpVersion, nullptr, accept, kProbeFlags, 0));
+  s.request.reset(::HttpOpenRequestW(s.connection.get(), kVerbGet, parts.path.c_str(), kHttpVersion,
+                                     nullptr, accept, kProbeFlags, 0));
   if (!s.request) return 0;
   return ::HttpSendRequestW(s.request.get(), nullptr, 0, nullptr, 0);
 }

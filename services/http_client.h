@@ -10,9 +10,9 @@
 
 // proxy.dat, read byte for byte: UTF-16LE texts, each NUL-terminated inside its field.
 struct ProxyConfig {
-  int enabled;            // non-zero: every request goes through host:port
+  int enabled;  // non-zero: every request goes through host:port
   wchar_t host[100];
-  wchar_t port[12];       // decimal text
+  wchar_t port[12];  // decimal text
   wchar_t user[50];
   wchar_t password[50];
 };

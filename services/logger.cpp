@@ -34,8 +34,8 @@ SYSTEMTIME Now() {
 namespace kv {
 
 std::wstring LogFileNameFor(const std::wstring& folder, const SYSTEMTIME& time) {
-  return FormatBounded(MAX_PATH + 64, texts::kFileNameFormat, folder.c_str(), time.wYear, time.wMonth,
-                       time.wDay);
+  return FormatBounded(MAX_PATH + 64, texts::kFileNameFormat, folder.c_str(), time.wYear,
+                       time.wMonth, time.wDay);
 }
 
 std::wstring LogLineFor(const SYSTEMTIME& time, const std::wstring& message) {
@@ -47,7 +47,8 @@ std::wstring FormatLogMessage(LPCWSTR format, va_list args) {
   if (!format) return {};
   std::wstring text = FormatBoundedV(CKvLog::kMessageUnits + 1, format, args);
   // Do not leave half of a surrogate pair at the cut.
-  if (text.size() == static_cast<size_t>(CKvLog::kMessageUnits) && IS_HIGH_SURROGATE(text.back())) text.pop_back();
+  if (text.size() == static_cast<size_t>(CKvLog::kMessageUnits) && IS_HIGH_SURROGATE(text.back()))
+    text.pop_back();
   return text;
 }
 
@@ -63,7 +64,8 @@ CKvLog::CKvLog() : m_bForce(false), m_nMemPos(0), m_nMemSize(0) {}
 CKvLog::~CKvLog() = default;
 
 CKvLog::CKvLog(const CKvLog& other)
-    : m_bForce(other.m_bForce.load()), m_strMemName(other.m_strMemName),
+    : m_bForce(other.m_bForce.load()),
+      m_strMemName(other.m_strMemName),
       m_nMemPos(other.m_nMemPos.load()),
       m_nMemSize(other.m_nMemSize) {
   HANDLE copy = nullptr;
@@ -108,12 +110,12 @@ void CKvLog::WriteFileLine(LPCWSTR message) {
   if (!file) return;
   const std::wstring line = kv::LogLineFor(Now(), message ? message : L"");
   // The file is ANSI text of the thread's code page; what it lacks becomes the default character.
-  const int bytes = ::WideCharToMultiByte(CP_THREAD_ACP, 0, line.data(), static_cast<int>(line.size()),
-                                          nullptr, 0, nullptr, nullptr);
+  const int bytes = ::WideCharToMultiByte(
+      CP_THREAD_ACP, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return;
   std::vector<char> narrow(static_cast<size_t>(bytes));
-  ::WideCharToMultiByte(CP_THREAD_ACP, 0, line.data(), static_cast<int>(line.size()), narrow.data(), bytes,
-                        nullptr, nullptr);
+  ::WideCharToMultiByte(CP_THREAD_ACP, 0, line.data(), static_cast<int>(line.size()), narrow.data(),
+                        bytes, nullptr, nullptr);
   std::fwrite(narrow.data(), 1, narrow.size(), file.get());
 }
 
@@ -141,7 +143,8 @@ void CKvLog::WriteLog3(LPCWSTR format, ...) {
   // A line that would run past the block's end is lost, like a line for a missing block; the
   // position moves on in both cases, as readers expect. WriteShareMem refuses what crosses the end
   // the system reports; this checks the size asked for, which the system may round up.
-  const long long end_bytes = (static_cast<long long>(pos) + static_cast<long long>(line.size()) + 1) * 2;
+  const long long end_bytes =
+      (static_cast<long long>(pos) + static_cast<long long>(line.size()) + 1) * 2;
   if (end_bytes <= m_nMemSize) WriteShareMem(m_strMemName.c_str(), line.c_str(), pos);
   const long long next = static_cast<long long>(pos) + static_cast<long long>(line.size());
   m_nMemPos = next > INT_MAX ? INT_MAX : static_cast<int>(next);

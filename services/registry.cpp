@@ -62,12 +62,13 @@ CKvReg::~CKvReg() {
 int CKvReg::GetRegInfo(HKEY root, LPCWSTR path, LPCWSTR name, int view, LPWSTR text) {
   if (!text) return 0;
   kv::UniqueKey key;
-  if (::RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS | kv::ViewAccess(view), key.put()) != ERROR_SUCCESS)
+  if (::RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS | kv::ViewAccess(view), key.put()) !=
+      ERROR_SUCCESS)
     return 0;
   wchar_t buffer[kValueRoom + 1] = {};
   DWORD size = kValueBytes;
-  if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) !=
-      ERROR_SUCCESS)
+  if (::RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer),
+                         &size) != ERROR_SUCCESS)
     return 0;
   // A value stored without its terminator may fill all 130 units: the caller's room ends there.
   buffer[kValueRoom - 1] = L'\0';
@@ -78,7 +79,8 @@ int CKvReg::GetRegInfo(HKEY root, LPCWSTR path, LPCWSTR name, int view, LPWSTR t
 int CKvReg::SetRegInfo(HKEY root, LPCWSTR path, LPCWSTR name, int view, LPCWSTR text) {
   if (!text) return 0;
   kv::UniqueKey key;
-  if (::RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS | kv::ViewAccess(view), key.put()) != ERROR_SUCCESS)
+  if (::RegOpenKeyExW(root, path, 0, KEY_ALL_ACCESS | kv::ViewAccess(view), key.put()) !=
+      ERROR_SUCCESS)
     return 0;
   const DWORD bytes = static_cast<DWORD>((std::wcslen(text) + 1) * sizeof(wchar_t));
   return ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes) ==
@@ -90,7 +92,8 @@ int CKvReg::SetRegInfo(HKEY root, LPCWSTR path, LPCWSTR name, int view, LPCWSTR 
 int CKvReg::SetAutoRun(LPCWSTR name, int enable, LPCWSTR command) {
   kv::UniqueKey key;
   // No view flag: a 32-bit program on 64-bit Windows keeps its entry in the 32-bit view.
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, texts::kRunKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, texts::kRunKey, 0, KEY_ALL_ACCESS, key.put()) !=
+      ERROR_SUCCESS)
     return 0;
   if (!enable) {
     ::RegDeleteValueW(key.get(), name);
@@ -102,8 +105,8 @@ int CKvReg::SetAutoRun(LPCWSTR name, int enable, LPCWSTR command) {
     command = self.c_str();
   }
   const DWORD bytes = static_cast<DWORD>((std::wcslen(command) + 1) * sizeof(wchar_t));
-  return ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes) ==
-                 ERROR_SUCCESS
+  return ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                          bytes) == ERROR_SUCCESS
              ? 1
              : 0;
 }
@@ -112,7 +115,8 @@ void CKvReg::StartMonitor(HKEY root, LPCWSTR path, int view, KvCallback callback
   auto request = std::make_unique<MonitorRequest>(
       MonitorRequest{root, path ? path : L"", view, callback, param, this, m_nStopCount.load()});
   m_nStop = 0;
-  kv::UniqueHandleKernel thread(::CreateThread(nullptr, 0, &CKvReg::MonitorThread, request.get(), 0, nullptr));
+  kv::UniqueHandleKernel thread(
+      ::CreateThread(nullptr, 0, &CKvReg::MonitorThread, request.get(), 0, nullptr));
   if (thread) request.release();  // the thread owns it now
 }
 
@@ -129,7 +133,8 @@ int CKvReg::MonitorReg(HKEY root, LPCWSTR path, int view, KvCallback callback, v
   return Monitor(root, path, view, callback, param, m_nStopCount.load());
 }
 
-int CKvReg::Monitor(HKEY root, LPCWSTR path, int view, KvCallback callback, void* param, unsigned stop_count) {
+int CKvReg::Monitor(HKEY root, LPCWSTR path, int view, KvCallback callback, void* param,
+                    unsigned stop_count) {
   RunningMonitor running;
   // Starts signalled: the callback runs once before any change.
   kv::UniqueHandleKernel event(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
@@ -137,7 +142,8 @@ int CKvReg::Monitor(HKEY root, LPCWSTR path, int view, KvCallback callback, void
   kv::UniqueKey key;
   if (::RegOpenKeyExW(root, path, 0, KEY_NOTIFY | kv::ViewAccess(view), key.put()) != ERROR_SUCCESS)
     return 0;
-  if (::RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_NAME, event.get(), TRUE) != ERROR_SUCCESS)
+  if (::RegNotifyChangeKeyValue(key.get(), TRUE, REG_NOTIFY_CHANGE_NAME, event.get(), TRUE) !=
+      ERROR_SUCCESS)
     return 0;
   // Arming may clear the event, as the start of any asynchronous request does; set it again so
   // that the first call back still comes at once.

@@ -31,7 +31,8 @@ class KV_CLASS CKvReg {
 
  private:
   // The monitor loop; it also ends once StopMonitor has been called more than stop_count times.
-  int Monitor(HKEY root, LPCWSTR path, int view, KvCallback callback, void* param, unsigned stop_count);
+  int Monitor(HKEY root, LPCWSTR path, int view, KvCallback callback, void* param,
+              unsigned stop_count);
 
   // Non-zero asks every running monitor to end.
   std::atomic<int> m_nStop;

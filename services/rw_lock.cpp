@@ -2,12 +2,9 @@
 
 #include "util/handles.h"
 
-namespace {
+namespace {}  // namespace
 
-}  // namespace
-
-CLock::CLock()
-    : m_bWrite(false), m_bRead(false), m_nReaders(0), m_dwGateOwner(0), m_nGateDepth(0) {
+CLock::CLock() : m_bWrite(false), m_bRead(false), m_nReaders(0), m_dwGateOwner(0), m_nGateDepth(0) {
   ::InitializeCriticalSection(&m_cs);
   ::InitializeConditionVariable(&m_cv);
 }
@@ -27,7 +24,8 @@ CLock& CLock::operator=(const CLock& other) {
 
 void CLock::EnterGate() {
   const DWORD self = ::GetCurrentThreadId();
-  while (m_nGateDepth > 0 && m_dwGateOwner != self) ::SleepConditionVariableCS(&m_cv, &m_cs, INFINITE);
+  while (m_nGateDepth > 0 && m_dwGateOwner != self)
+    ::SleepConditionVariableCS(&m_cv, &m_cs, INFINITE);
   m_dwGateOwner = self;
   ++m_nGateDepth;
 }

@@ -85,8 +85,9 @@ void CKvThread::StartTimer(int id, KvCallback callback, int interval, void* para
   timer.param = param;
   tagKvTimer* record = AddTimer(timer);
   if (!record) return;
-  auto start = std::make_unique<TimerStart>(TimerStart{
-      record, record->generation.load(), callback, param, static_cast<DWORD>(interval), &stop_, nullptr});
+  auto start =
+      std::make_unique<TimerStart>(TimerStart{record, record->generation.load(), callback, param,
+                                              static_cast<DWORD>(interval), &stop_, nullptr});
   // Started suspended so that the handle is known before the thread can look for it.
   HANDLE thread = BeginThread(&CKvThread::TimerThread, start.get(), CREATE_SUSPENDED);
   if (!thread) {
@@ -116,13 +117,14 @@ unsigned __stdcall CKvThread::TimerThread(void* param) {
   HANDLE own = start->own;
   // Whoever takes the handle out of the record closes it: this thread when it ends by itself,
   // Stop or a reuse of the id otherwise.
-  if (own && record->thread.compare_exchange_strong(own, nullptr)) kv::UniqueHandleKernel closed(own);
+  if (own && record->thread.compare_exchange_strong(own, nullptr))
+    kv::UniqueHandleKernel closed(own);
   return 0;
 }
 
 void CKvThread::KillTimer(int id) {
-  auto found = std::find_if(timers_.begin(), timers_.end(),
-                            [&](const tagKvTimer& t) { return t.id == id; });
+  auto found =
+      std::find_if(timers_.begin(), timers_.end(), [&](const tagKvTimer& t) { return t.id == id; });
   if (found != timers_.end()) found->killed.store(1);
 }
 

@@ -43,7 +43,8 @@ void Clear(LPWSTR out) {
 // Copies text[from, from + length) and its terminator into the caller's buffer.
 int Emit(std::wstring_view text, int from, int length, LPWSTR out) {
   if (from < 0 || length < 0 || !out) return 0;
-  text.substr(static_cast<size_t>(from), static_cast<size_t>(length)).copy(out, static_cast<size_t>(length));
+  text.substr(static_cast<size_t>(from), static_cast<size_t>(length))
+      .copy(out, static_cast<size_t>(length));
   out[length] = L'\0';
   return 1;
 }
@@ -159,7 +160,9 @@ int CKvXml::GetNodeAttr(LPCWSTR node, LPCWSTR attr, LPWSTR out) {
 
 int Parse(LPCWSTR xml) { return CKvXml::Instance().Parse(xml); }
 
-int GetXmlNodeValue(LPCWSTR name, LPWSTR out) { return CKvXml::Instance().GetXmlNodeValue(name, out); }
+int GetXmlNodeValue(LPCWSTR name, LPWSTR out) {
+  return CKvXml::Instance().GetXmlNodeValue(name, out);
+}
 
 int GetXmlNodeValue2(LPCWSTR name, LPWSTR out, int index) {
   return CKvXml::Instance().GetXmlNodeValue(name, out, index);

@@ -231,7 +231,8 @@ HRESULT CKvZlib::DecodeGZipBuffer(const BYTE* in, long inLen, BYTE** out, long* 
   return DecodeGZipBufferN(in, inLen, out, outLen, kNoLimit);
 }
 
-HRESULT CKvZlib::DecodeGZipBufferN(const BYTE* in, long inLen, BYTE** out, long* outLen, long limit) {
+HRESULT CKvZlib::DecodeGZipBufferN(const BYTE* in, long inLen, BYTE** out, long* outLen,
+                                   long limit) {
   const ZlibApi& api = Api();
   if (!api.inflate || !api.inflateInit2 || !api.inflateEnd || !out || !outLen) return E_FAIL;
   if (!in || inLen < 0) inLen = 0;

@@ -57,17 +57,20 @@ int wmain(int argc, wchar_t** argv) {
   bool sync = false, delete_self = false;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
-    if (arg == L"--sync") sync = true;
-    else if (arg == L"--delete-self") delete_self = true;
-    else if (arg == L"--watch" && i + 1 < argc) g_watched = argv[++i];
+    if (arg == L"--sync")
+      sync = true;
+    else if (arg == L"--delete-self")
+      delete_self = true;
+    else if (arg == L"--watch" && i + 1 < argc)
+      g_watched = argv[++i];
   }
   WNDCLASSW wc = {};
   wc.lpfnWndProc = NotifyProc;
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.lpszClassName = kWindowClass;
   ::RegisterClassW(&wc);
-  HWND wnd = ::CreateWindowW(kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                             wc.hInstance, nullptr);
+  HWND wnd = ::CreateWindowW(kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance,
+                             nullptr);
   if (!wnd) return 1;
 
   CKvUninstaller engine;

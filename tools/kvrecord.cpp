@@ -53,14 +53,22 @@ int Write(int argc, wchar_t** argv) {
     if (i + 1 >= argc) return Usage();
     const std::wstring value = argv[++i];
     bool fits = true;
-    if (option == L"--key") fits = Fill(header.uninstallKey, value);
-    else if (option == L"--name") fits = Fill(header.displayName, value);
-    else if (option == L"--menu") fits = Fill(header.menuFolder, value);
-    else if (option == L"--dir") fits = Fill(header.installDir, value);
-    else if (option == L"--file") fits = MakeEntry(1, value, &removals);
-    else if (option == L"--folder") fits = MakeEntry(0, value, &removals);
-    else if (option == L"--shortcut") fits = MakeEntry(1, value, &shortcuts);
-    else return Usage();
+    if (option == L"--key")
+      fits = Fill(header.uninstallKey, value);
+    else if (option == L"--name")
+      fits = Fill(header.displayName, value);
+    else if (option == L"--menu")
+      fits = Fill(header.menuFolder, value);
+    else if (option == L"--dir")
+      fits = Fill(header.installDir, value);
+    else if (option == L"--file")
+      fits = MakeEntry(1, value, &removals);
+    else if (option == L"--folder")
+      fits = MakeEntry(0, value, &removals);
+    else if (option == L"--shortcut")
+      fits = MakeEntry(1, value, &shortcuts);
+    else
+      return Usage();
     if (!fits) {
       kvtool::PrintLine(L"kvrecord: too long for its slot: " + value);
       return 1;
@@ -74,7 +82,8 @@ int Write(int argc, wchar_t** argv) {
       const kv::guard::Verdict verdict =
           folder ? kv::guard::CheckPlannedFolder(path) : kv::guard::CheckPlannedFile(path);
       if (!verdict)
-        kvtool::PrintLine(L"kvrecord: refused " + path + L": " + kv::guard::RefusalText(verdict.refusal));
+        kvtool::PrintLine(L"kvrecord: refused " + path + L": " +
+                          kv::guard::RefusalText(verdict.refusal));
     }
   if (header.installDir[0]) {
     const kv::guard::Verdict verdict = kv::guard::CheckPlannedFolder(SlotText(header.installDir));
@@ -93,7 +102,8 @@ int Write(int argc, wchar_t** argv) {
 void PrintList(const wchar_t* title, const std::vector<UninstallEntry>& list) {
   kvtool::PrintLine(std::wstring(title) + L" (" + std::to_wstring(list.size()) + L"):");
   for (const UninstallEntry& entry : list)
-    kvtool::PrintLine(std::wstring(entry.isFile ? L"  file   " : L"  folder ") + SlotText(entry.path));
+    kvtool::PrintLine(std::wstring(entry.isFile ? L"  file   " : L"  folder ") +
+                      SlotText(entry.path));
 }
 
 int Print(const wchar_t* path) {
@@ -123,8 +133,8 @@ int Key(const wchar_t* path, bool write) {
   UninstallRecord header = {};
   wchar_t full[MAX_PATH] = {};
   wchar_t* name = nullptr;
-  if (!ReadRecordHeader(path, &header) || !::GetFullPathNameW(path, MAX_PATH, full, &name) || !name ||
-      header.uninstallKey[0] == L'\0') {
+  if (!ReadRecordHeader(path, &header) || !::GetFullPathNameW(path, MAX_PATH, full, &name) ||
+      !name || header.uninstallKey[0] == L'\0') {
     kvtool::PrintLine(L"kvrecord: no record with an uninstall key at " + std::wstring(path));
     return 1;
   }
@@ -138,7 +148,8 @@ int Key(const wchar_t* path, bool write) {
   for (const auto& [value, data] : values) {
     kvtool::PrintLine(std::wstring(value) + L"=" + data);
     if (write && ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, REG_SZ, data.c_str(),
-                                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS) {
+                                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) !=
+                     ERROR_SUCCESS) {
       kvtool::PrintLine(L"kvrecord: cannot write " + std::wstring(value));
       return 1;
     }

@@ -26,13 +26,18 @@ int Usage() {
 int PrintFolder(const std::wstring& which) {
   wchar_t path[MAX_PATH] = {};
   int ok = 0;
-  if (which == L"programs") ok = GetProgramsPath(path);
-  else if (which == L"startmenu") ok = GetStartMenuPath(path);
-  else if (which == L"desktop") ok = GetDesktopPath(path);
-  else if (which == L"quicklaunch") ok = GetQuickLaunchPath(path, 0);
+  if (which == L"programs")
+    ok = GetProgramsPath(path);
+  else if (which == L"startmenu")
+    ok = GetStartMenuPath(path);
+  else if (which == L"desktop")
+    ok = GetDesktopPath(path);
+  else if (which == L"quicklaunch")
+    ok = GetQuickLaunchPath(path, 0);
   else if (which == L"userdesktop")
     ok = ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_DESKTOPDIRECTORY, TRUE);
-  else return Usage();
+  else
+    return Usage();
   if (!ok) return 1;
   kvtool::PrintLine(path);
   return 0;

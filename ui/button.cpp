@@ -2,7 +2,6 @@
 
 #include <shlwapi.h>
 
-
 #include "gfx/font.h"
 #include "gfx/image.h"
 #include "gfx/skin.h"
@@ -98,8 +97,8 @@ void CKvButton::Draw(HDC dc, int x, int y) {
 
   if (!m_strCaption.empty()) {
     GetKvImage()->DrawString(dc, m_hFont, m_strCaption.c_str(), x + m_nCaptionDx, y + m_nCaptionDy,
-                             m_nWidth - m_nCaptionDx, m_nHeight, m_crText, kv::gfx::kTextAlpha, true,
-                             true, 0);
+                             m_nWidth - m_nCaptionDx, m_nHeight, m_crText, kv::gfx::kTextAlpha,
+                             true, true, 0);
   }
 }
 

@@ -8,8 +8,7 @@
 #include "ui/ui_texts.h"
 #include "gfx/gfx_texts.h"
 
-CKvBaseEx::CKvBaseEx()
-    : m_strResType(kv::gfx::kImageType), m_strSkinExt(kv::ui::kButtonSkinExt) {}
+CKvBaseEx::CKvBaseEx() : m_strResType(kv::gfx::kImageType), m_strSkinExt(kv::ui::kButtonSkinExt) {}
 
 CKvBaseEx::~CKvBaseEx() = default;
 
@@ -41,8 +40,8 @@ void CKvBaseEx::DrawImage(HDC dc, int x, int y, int width, int height) {
   } else if (skin->GetResType() == CKvSkin::kFromPackage) {
     IStream* stream = nullptr;  // the skin's; never released here
     if (skin->GetRes(m_strSkinName.c_str(), stream) && stream) {
-      image->DrawStretchImg(dc, stream, x, y, width, height, m_nEdgeWidth, m_nFrameCount,
-                            m_nState, 0);
+      image->DrawStretchImg(dc, stream, x, y, width, height, m_nEdgeWidth, m_nFrameCount, m_nState,
+                            0);
       return;
     }
   }

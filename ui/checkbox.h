@@ -40,8 +40,8 @@ class CKvCheckBox : public CKvBaseEx {
   ~CKvCheckBox() override;
 
   // checked false leaves the state as it was.
-  void Init(const wchar_t* label, int x, int y, int width, int height, bool checked,
-            int edgeWidth, int frameCount, HWND host, const wchar_t* pictureFile);
+  void Init(const wchar_t* label, int x, int y, int width, int height, bool checked, int edgeWidth,
+            int frameCount, HWND host, const wchar_t* pictureFile);
 
   void Draw(HDC dc, int x, int y) override;
   void Paint(HDC dc) override;

@@ -48,8 +48,8 @@ void CKvDlg::DrawBackground(HDC dc, RECT client) {
     return;
   }
   if (m_nBkPicId > 0) {
-    GetKvImage()->DrawStretchImg(dc, m_nBkPicId, kv::gfx::kImageType, 0, 0, w, h, m_nBkEdgeWidth,
-                                 1, 0, m_nBkEdgeHeight);
+    GetKvImage()->DrawStretchImg(dc, m_nBkPicId, kv::gfx::kImageType, 0, 0, w, h, m_nBkEdgeWidth, 1,
+                                 0, m_nBkEdgeHeight);
     return;
   }
   kv::UniqueBrush brush(::CreateSolidBrush(m_crBk));
@@ -230,7 +230,8 @@ namespace {
 constexpr int kEdgeGrip = 5;
 constexpr int kCornerGrip = 8;
 
-// The edge under (x, y) in a client area of w x h: corners first, then the sides, then top and bottom.
+// The edge under (x, y) in a client area of w x h: corners first, then the sides, then top and
+// bottom.
 int EdgeUnder(int x, int y, int w, int h) {
   if (x < kCornerGrip && y > h - kCornerGrip) return CKvDlg::kEdgeBottomLeft;
   if (x > w - kCornerGrip && y > h - kCornerGrip) return CKvDlg::kEdgeBottomRight;
@@ -273,13 +274,26 @@ bool CKvDlg::ApplyResize(bool release) {
   RECT r = {};
   ::GetWindowRect(m_hWnd, &r);
   switch (m_nResizeEdge) {
-    case kEdgeLeft: r.left = cursor.x; break;
-    case kEdgeTop: r.top = cursor.y; break;
-    case kEdgeRight: r.right = cursor.x; break;
-    case kEdgeBottom: r.bottom = cursor.y; break;
-    case kEdgeBottomLeft: r.left = cursor.x, r.bottom = cursor.y; break;
-    case kEdgeBottomRight: r.right = cursor.x, r.bottom = cursor.y; break;
-    default: return false;
+    case kEdgeLeft:
+      r.left = cursor.x;
+      break;
+    case kEdgeTop:
+      r.top = cursor.y;
+      break;
+    case kEdgeRight:
+      r.right = cursor.x;
+      break;
+    case kEdgeBottom:
+      r.bottom = cursor.y;
+      break;
+    case kEdgeBottomLeft:
+      r.left = cursor.x, r.bottom = cursor.y;
+      break;
+    case kEdgeBottomRight:
+      r.right = cursor.x, r.bottom = cursor.y;
+      break;
+    default:
+      return false;
   }
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (w < m_nMinWidth || h < m_nMinHeight) {

@@ -402,7 +402,8 @@ bool RunDialogStep(CKvDlg& dlg, const EffectStep& s, kv::ComPtr<IStream>& pictur
     case EffectStep::kFrame3D:
       ShowFrame(dlg.m_hWnd, picture.get(), true, [&](HDC dc) {
         const POINT* p = s.points;
-        GetKvImage()->DrawRotate3D(dc, picture.get(), p[0].x, p[0].y, p[1].x, p[1].y, p[2].x, p[2].y);
+        GetKvImage()->DrawRotate3D(dc, picture.get(), p[0].x, p[0].y, p[1].x, p[1].y, p[2].x,
+                                   p[2].y);
       });
       break;
     case EffectStep::kRelease:

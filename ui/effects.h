@@ -16,15 +16,15 @@ struct EffectStep {
     kAlpha,          // WS_EX_LAYERED on, constant alpha value (0..255)
     kShowWindow,     // ShowWindow(value)
     kRedraw,
-    kClose,          // hide, mark closed, send WM_MOUSEMOVE (0, 0)
-    kFreeze,         // value 1 sets frozen, 0 clears it
-    kCorners,        // apply the corner region
-    kAddLayered,     // WS_EX_LAYERED on
-    kDropLayered,    // WS_EX_LAYERED off
-    kCapture,        // paint the dialog and keep its frame as a picture; failure ends the list
-    kFramePlain,     // the picture's src rectangle into (0, 0, w, h) of a plain frame
-    kFrame3D,        // the picture mapped onto the three points, in a layered frame
-    kRelease,        // let the picture go
+    kClose,        // hide, mark closed, send WM_MOUSEMOVE (0, 0)
+    kFreeze,       // value 1 sets frozen, 0 clears it
+    kCorners,      // apply the corner region
+    kAddLayered,   // WS_EX_LAYERED on
+    kDropLayered,  // WS_EX_LAYERED off
+    kCapture,      // paint the dialog and keep its frame as a picture; failure ends the list
+    kFramePlain,   // the picture's src rectangle into (0, 0, w, h) of a plain frame
+    kFrame3D,      // the picture mapped onto the three points, in a layered frame
+    kRelease,      // let the picture go
   };
   Kind kind;
   int x = 0, y = 0, w = 0, h = 0;
@@ -42,20 +42,20 @@ struct EffectGeometry {
 
 // The animations, by the numbers callers pass to PlayEffect and ShowDlg.
 enum Effect {
-  kSlideIn,         // from the left, overshooting and settling
+  kSlideIn,  // from the left, overshooting and settling
   kDropDown,
   kRollUp,          // and close
   kSlideOut,        // to the left; stays shown
   kOpenFromCentre,  // from the centre line
   kCloseToCentre,   // to the centre line, and close
   kFadeIn,
-  kFadeOut,         // stays shown
-  kZoomIn,          // from the centre, overshooting and settling
-  kZoomOut,         // grow while fading, then shrink to the centre
+  kFadeOut,  // stays shown
+  kZoomIn,   // from the centre, overshooting and settling
+  kZoomOut,  // grow while fading, then shrink to the centre
   kFlipIn,
-  kFlipAway,        // closes a child window
+  kFlipAway,  // closes a child window
   kWipeIn,
-  kWipeOut,         // and close
+  kWipeOut,  // and close
   kEffectCount
 };
 

@@ -52,8 +52,7 @@ void CKvDC::Draw() {
     UpdateLayeredWindow(m_hWnd, m_hDC, &destination, &size, m_hMemDC, &source, 0, &blend,
                         ULW_ALPHA);
   } else {
-    BitBlt(m_hDC, m_nLeft, m_nTop, m_nRight - m_nLeft, m_nBottom - m_nTop, m_hMemDC, 0, 0,
-           SRCCOPY);
+    BitBlt(m_hDC, m_nLeft, m_nTop, m_nRight - m_nLeft, m_nBottom - m_nTop, m_hMemDC, 0, 0, SRCCOPY);
   }
   m_bDrawOnRelease = false;
 }

@@ -77,7 +77,8 @@ void CKvMsgBox::OnCreate() {
   const int W = client.right - client.left;
   const int H = client.bottom - client.top;
 
-  m_btnClose.Init(L"", W - kCloseFromRight, kCloseY, kCloseWidth, kCloseHeight, 0, 1, m_hWnd, nullptr);
+  m_btnClose.Init(L"", W - kCloseFromRight, kCloseY, kCloseWidth, kCloseHeight, 0, 1, m_hWnd,
+                  nullptr);
   m_btnClose.m_nPicId = kv::ui::kCloseButtonPicture;
   m_btnClose.m_nStateCount = kCloseStates;
   m_btnClose.m_pfnUp = CancelAction;
@@ -132,7 +133,8 @@ void CKvMsgBox::DrawOverlay(HDC dc) {
   }
   if (m_nPicture != 0)
     GetKvImage()->DrawImg(dc, m_nPicture, kv::gfx::kImageType, kPictureX, kPictureY, 0, 0, nullptr);
-  if (m_hIcon) ::DrawIconEx(dc, kIconX, kIconY, m_hIcon, kIconSize, kIconSize, 0, nullptr, DI_NORMAL);
+  if (m_hIcon)
+    ::DrawIconEx(dc, kIconX, kIconY, m_hIcon, kIconSize, kIconSize, 0, nullptr, DI_NORMAL);
 }
 
 void CKvMsgBox::CloseWith(int result) {

@@ -31,8 +31,8 @@ class CKvMsgBox : public CKvDlg {
   // countdown > 0: closes itself as OK after that many seconds. Returns kResultOk for OK (or the
   // countdown), kResultCancel for every other way, and at once when the box's window cannot be
   // made.
-  int ShowBox(HWND parent, const wchar_t* message, const wchar_t* title, int style,
-              int countdown, int width, int height, int showEffect, int closeEffect);
+  int ShowBox(HWND parent, const wchar_t* message, const wchar_t* title, int style, int countdown,
+              int width, int height, int showEffect, int closeEffect);
 
   HICON m_hIcon = nullptr;  // shared icon from LoadIconW: never destroyed
   std::wstring m_strTitle;

@@ -26,8 +26,7 @@ class CKvText : public CKvBase {
 
   void SetText(tagKvText text);
   // size 0 and a null face: the font cache's defaults.
-  void SetFont(int size, COLORREF colour, const wchar_t* face, int bold, int underline,
-               int italic);
+  void SetFont(int size, COLORREF colour, const wchar_t* face, int bold, int underline, int italic);
 
   std::wstring m_strText;
   int m_nTextDy = 0;

@@ -33,7 +33,7 @@ inline constexpr wchar_t kMsgBoxCancel[] = L"取消";
 // Seconds left.
 inline constexpr wchar_t kMsgBoxOkCountdown[] = L"确定(%d)";
 
-inline constexpr int kCheckBoxPicture = 60036;   // four states: 60036 to 60039
+inline constexpr int kCheckBoxPicture = 60036;     // four states: 60036 to 60039
 inline constexpr int kCloseButtonPicture = 60006;  // three states: 60006 to 60008
 inline constexpr int kInfoPicture = 60056;
 inline constexpr int kQuestionPicture = 60057;

@@ -95,7 +95,7 @@ std::wstring ThemePictureFile(const std::wstring& skinName, int state, const std
   wchar_t folder[MAX_PATH] = {};
   GetKvSkin()->GetThemesPath(folder);
   // 1023 characters are above the room of a path here only for names no theme uses.
-  const std::wstring file =
-      kv::FormatBounded(1024, kv::ui::kThemeFileFormat, folder, skinName.c_str(), state, ext.c_str());
+  const std::wstring file = kv::FormatBounded(1024, kv::ui::kThemeFileFormat, folder,
+                                              skinName.c_str(), state, ext.c_str());
   return ::PathFileExistsW(file.c_str()) ? file : std::wstring();
 }

@@ -73,8 +73,8 @@ bool CKvWin::Create(DWORD style, int x, int y, int width, int height, DWORD exSt
   m_nHeight = height;
 
   CKvApp* app = GetKvApp();
-  m_strClassName =
-      kv::FormatBounded(1024, kv::ui::kClassNameFormat, app->m_szAppName, static_cast<int>(::GetTickCount()));
+  m_strClassName = kv::FormatBounded(1024, kv::ui::kClassNameFormat, app->m_szAppName,
+                                     static_cast<int>(::GetTickCount()));
 
   WNDCLASSEXW wc = {};
   wc.cbSize = sizeof(wc);

@@ -38,9 +38,9 @@ void CKvUninstaller::DelShortcut() {
   wchar_t desktop[MAX_PATH] = {};
   if (!name.empty() && GetDesktopPath(desktop)) {
     const std::wstring link = kv::FormatText(kv::kLinkPathFormat, {desktop, name});
-    const kv::guard::Verdict verdict =
-        kv::guard::IsPlainName(name + L".lnk") ? kv::guard::CheckFile(link)
-                                                : kv::guard::Verdict{kv::guard::Refusal::kDotPiece, {}};
+    const kv::guard::Verdict verdict = kv::guard::IsPlainName(name + L".lnk")
+                                           ? kv::guard::CheckFile(link)
+                                           : kv::guard::Verdict{kv::guard::Refusal::kDotPiece, {}};
     if (verdict)
       DeleteFileEntry(verdict.resolved);
     else

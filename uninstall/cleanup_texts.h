@@ -3,7 +3,8 @@
 
 // The product's entry in the list of installed programs lives under this HKLM key; the record's
 // uninstallKey is appended directly.
-constexpr wchar_t kUninstallKeyRoot[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr wchar_t kUninstallKeyRoot[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 constexpr wchar_t kScriptPath[] = L"c:\\clear.bat";
 constexpr wchar_t kScriptFolder[] = L"c:\\";

@@ -13,6 +13,7 @@ namespace kv::guard {
 namespace {
 
 // Every folder the system or a user owns that shell lookups name. Their parents are refused too.
+// clang-format off
 constexpr int kWellKnownCsidls[] = {
     CSIDL_WINDOWS,           CSIDL_SYSTEM,           CSIDL_SYSTEMX86,
     CSIDL_PROGRAM_FILES,     CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON,
@@ -30,20 +31,24 @@ constexpr int kWellKnownCsidls[] = {
     CSIDL_INTERNET_CACHE,    CSIDL_ADMINTOOLS,       CSIDL_COMMON_ADMINTOOLS,
     CSIDL_CDBURN_AREA,       CSIDL_FONTS,            CSIDL_RESOURCES,
 };
+// clang-format on
 
 // Downloads and the public profile have no CSIDL; their lookup exists from Vista on.
-constexpr GUID kFolderDownloads = {0x374de290, 0x123f, 0x4565, {0x91, 0x64, 0x39, 0xc4, 0x92, 0x5e, 0x46, 0x7b}};
-constexpr GUID kFolderPublic = {0xdfdf76a2, 0xc82a, 0x4d63, {0x90, 0x6a, 0x56, 0x44, 0xac, 0x45, 0x73, 0x85}};
+constexpr GUID kFolderDownloads = {
+    0x374de290, 0x123f, 0x4565, {0x91, 0x64, 0x39, 0xc4, 0x92, 0x5e, 0x46, 0x7b}};
+constexpr GUID kFolderPublic = {
+    0xdfdf76a2, 0xc82a, 0x4d63, {0x90, 0x6a, 0x56, 0x44, 0xac, 0x45, 0x73, 0x85}};
 
-constexpr wchar_t kProfileListKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr wchar_t kProfileListKey[] =
+    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 // A 32-bit process on 64-bit Windows is told the (x86) folders: the 64-bit ones come from here.
 constexpr const wchar_t* kNativeProgramFolders[] = {L"ProgramFilesDir", L"CommonFilesDir",
                                                     L"ProgramW6432Dir", L"CommonW6432Dir"};
 constexpr const wchar_t* kNativeProgramVariables[] = {L"ProgramW6432", L"CommonProgramW6432"};
 
-constexpr const wchar_t* kDeviceNames[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$",
-                                           L"CLOCK$"};
+constexpr const wchar_t* kDeviceNames[] = {L"CON",    L"PRN",     L"AUX",   L"NUL",
+                                           L"CONIN$", L"CONOUT$", L"CLOCK$"};
 
 std::wstring Upper(const std::wstring& text) {
   std::wstring out = text;
@@ -109,7 +114,7 @@ bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POIN
 
 // Without the final-path lookup: the long form, and no link anywhere on the way.
 std::wstring ResolveWithoutFinalPath(const std::wstring& existing) {
-  for (size_t pos = existing.find(L'\\', 3); ; pos = existing.find(L'\\', pos + 1)) {
+  for (size_t pos = existing.find(L'\\', 3);; pos = existing.find(L'\\', pos + 1)) {
     DWORD attributes = 0;
     const std::wstring prefix = existing.substr(0, pos);
     if (prefix.size() > 2 && EntryAttributes(prefix, &attributes) && IsLink(attributes)) return {};
@@ -241,7 +246,8 @@ class Landmarks {
       }
       wchar_t sid[256];
       for (DWORD i = 0; size = 256, ::RegEnumKeyExW(list.get(), i, sid, &size, nullptr, nullptr,
-                                                    nullptr, nullptr) == ERROR_SUCCESS; ++i)
+                                                    nullptr, nullptr) == ERROR_SUCCESS;
+           ++i)
         Add(&profiles_, ExpandedValue(list.get(), sid, L"ProfileImagePath"));
     }
     if (profiles_dir.empty()) return;
@@ -325,18 +331,30 @@ Verdict Check(const std::wstring& path, Kind kind, bool planned, const std::wstr
 
 const wchar_t* RefusalText(Refusal refusal) {
   switch (refusal) {
-    case Refusal::kNone: return L"allowed";
-    case Refusal::kNotAbsolute: return L"not an absolute drive path";
-    case Refusal::kForeignForm: return L"a network, device or unusual path form";
-    case Refusal::kDotPiece: return L"a \".\" or \"..\" piece, or a name with a trailing dot or space";
-    case Refusal::kUnresolved: return L"missing, or not resolvable to a final path";
-    case Refusal::kRoot: return L"a drive or volume root";
-    case Refusal::kWindows: return L"the Windows folder or inside it";
-    case Refusal::kWellKnown: return L"a system or user folder";
-    case Refusal::kProfileRoot: return L"a user's profile folder";
-    case Refusal::kAboveWellKnown: return L"a parent of a system or user folder";
-    case Refusal::kLink: return L"a link, which is never followed";
-    case Refusal::kOutside: return L"outside the folder it must stay in";
+    case Refusal::kNone:
+      return L"allowed";
+    case Refusal::kNotAbsolute:
+      return L"not an absolute drive path";
+    case Refusal::kForeignForm:
+      return L"a network, device or unusual path form";
+    case Refusal::kDotPiece:
+      return L"a \".\" or \"..\" piece, or a name with a trailing dot or space";
+    case Refusal::kUnresolved:
+      return L"missing, or not resolvable to a final path";
+    case Refusal::kRoot:
+      return L"a drive or volume root";
+    case Refusal::kWindows:
+      return L"the Windows folder or inside it";
+    case Refusal::kWellKnown:
+      return L"a system or user folder";
+    case Refusal::kProfileRoot:
+      return L"a user's profile folder";
+    case Refusal::kAboveWellKnown:
+      return L"a parent of a system or user folder";
+    case Refusal::kLink:
+      return L"a link, which is never followed";
+    case Refusal::kOutside:
+      return L"outside the folder it must stay in";
   }
   return L"refused";
 }
@@ -345,8 +363,10 @@ Refusal CheckForm(const std::wstring& path) {
   // UNC, "\\?\" and "\\.\" forms, and forward slashes, which the system reads as backslashes.
   if (path.find(L'/') != std::wstring::npos || path.rfind(L"\\\\", 0) == 0)
     return Refusal::kForeignForm;
-  const bool drive = path.size() >= 2 && ((path[0] >= L'A' && path[0] <= L'Z') ||
-                                          (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':';
+  const bool drive =
+      path.size() >= 2 &&
+      ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+      path[1] == L':';
   if (!drive || path.size() < 3 || path[2] != L'\\') return Refusal::kNotAbsolute;
   size_t start = 3;
   while (start < path.size()) {
@@ -362,7 +382,8 @@ Refusal CheckForm(const std::wstring& path) {
 }
 
 bool IsPlainName(const std::wstring& name) {
-  return !name.empty() && name.find(L'\\') == std::wstring::npos && CheckPiece(name) == Refusal::kNone;
+  return !name.empty() && name.find(L'\\') == std::wstring::npos &&
+         CheckPiece(name) == Refusal::kNone;
 }
 
 std::wstring FinalPath(const std::wstring& path) {

@@ -11,17 +11,17 @@ namespace kv::guard {
 
 enum class Refusal {
   kNone,
-  kNotAbsolute,        // not of the form "X:\..." (relative, rooted at the current drive, empty)
-  kForeignForm,        // UNC, "\\?\", device or stream names, forward slashes, wildcards
-  kDotPiece,           // "." or ".." pieces, or pieces the system would trim (trailing dot or space)
-  kUnresolved,         // the path could not be followed to its final form
-  kRoot,               // a drive or volume root
-  kWindows,            // the Windows folder or anything inside it
-  kWellKnown,          // a folder of the system or of a user (Program Files, AppData, Desktop, ...)
-  kProfileRoot,        // a user's profile folder, any user's
-  kAboveWellKnown,     // a parent of any of those
-  kLink,               // a link where a real folder is needed: it is never followed
-  kOutside,            // resolves outside the folder it must stay in
+  kNotAbsolute,     // not of the form "X:\..." (relative, rooted at the current drive, empty)
+  kForeignForm,     // UNC, "\\?\", device or stream names, forward slashes, wildcards
+  kDotPiece,        // "." or ".." pieces, or pieces the system would trim (trailing dot or space)
+  kUnresolved,      // the path could not be followed to its final form
+  kRoot,            // a drive or volume root
+  kWindows,         // the Windows folder or anything inside it
+  kWellKnown,       // a folder of the system or of a user (Program Files, AppData, Desktop, ...)
+  kProfileRoot,     // a user's profile folder, any user's
+  kAboveWellKnown,  // a parent of any of those
+  kLink,            // a link where a real folder is needed: it is never followed
+  kOutside,         // resolves outside the folder it must stay in
 };
 
 // The reason in a few words, for the log.

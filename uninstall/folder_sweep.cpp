@@ -41,8 +41,7 @@ class PinnedFolder {
       // Listing access makes the sharing rules apply: a handle with attribute access alone
       // would not stop a rename.
       : handle_(::CreateFileW(dir.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!handle_ || !::GetFileInformationByHandle(handle_.get(), &info) ||
@@ -80,7 +79,8 @@ FileOutcome DeleteProductFile(const std::wstring& path, DWORD attributes, const 
   DWORD error = ::GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return FileOutcome::kDeleted;
   // A link's own mark is left alone: clearing it could reach the link's target.
-  if (error == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) && !IsLink(attributes) &&
+  if (error == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) &&
+      !IsLink(attributes) &&
       ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
     if (::DeleteFileW(path.c_str())) return FileOutcome::kDeleted;
     error = ::GetLastError();
@@ -123,7 +123,8 @@ bool FolderSweep::Walk(const std::wstring& dir) {
           DeleteProductFile(dir + data.cFileName, attributes, note_) == FileOutcome::kQueued)
         ++queued_;
       if (on_file_) on_file_();
-    } else if (IsSelfOrParent(data.cFileName) || (IsDotName(data.cFileName) && !enter_dot_folders_)) {
+    } else if (IsSelfOrParent(data.cFileName) ||
+               (IsDotName(data.cFileName) && !enter_dot_folders_)) {
       continue;
     } else if (IsLink(attributes)) {
       // A link goes as a link; its target is never entered.

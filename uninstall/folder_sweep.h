@@ -22,7 +22,8 @@ FindMode FindModeFor(DWORD major, DWORD minor);
 enum class FileOutcome { kDeleted, kQueued, kLeft };
 
 // A line for the run's log: what happened to path, with the system's error where there is one.
-using Note = std::function<void(const wchar_t* what, const std::wstring& path, unsigned long error)>;
+using Note =
+    std::function<void(const wchar_t* what, const std::wstring& path, unsigned long error)>;
 
 // Deletes one of the product's files: a read-only mark is cleared first where that is what
 // stops it, and a file in use is queued for deletion at restart (and noted, with the system's

@@ -19,12 +19,12 @@
 struct UninstallRecord {
   wchar_t uninstallKey[100];  // subkey of HKLM\...\CurrentVersion\Uninstall
   wchar_t displayName[50];
-  wchar_t menuFolder[30];     // folder under the user's Start Menu "Programs"
-  wchar_t installDir[200];    // empty: list mode; otherwise folder mode
+  wchar_t menuFolder[30];   // folder under the user's Start Menu "Programs"
+  wchar_t installDir[200];  // empty: list mode; otherwise folder mode
 };
 
 struct UninstallEntry {
-  int isFile;         // 0: path is a folder (ending with a backslash), deleted with its contents
+  int isFile;  // 0: path is a folder (ending with a backslash), deleted with its contents
   wchar_t path[260];
 };
 

@@ -17,11 +17,10 @@ constexpr wchar_t kReportFormat[] = L"%s?type=%s&value=%s&uuid=%s&sign=%d";
 constexpr size_t kTypeRoom = 30;
 constexpr size_t kValueRoom = 100;
 constexpr int kUidBufferChars = 50;
-constexpr int kAnswerBytes = 50;   // the answer is read and ignored
+constexpr int kAnswerBytes = 50;       // the answer is read and ignored
 constexpr size_t kMaxUrlChars = 1024;  // with its terminator
 
 std::atomic<int> g_in_flight{0};
-
 
 // Runs on the report's own thread; owns the block.
 DWORD WINAPI SendReport(void* param) {
@@ -33,8 +32,8 @@ DWORD WINAPI SendReport(void* param) {
   CreateUID(uid, 1);
   const int sign = static_cast<int>(::GetTickCount());
 
-  const std::wstring url = kv::FormatBounded(kMaxUrlChars, kReportFormat, request->url, request->type, value, uid,
-                                             sign);
+  const std::wstring url =
+      kv::FormatBounded(kMaxUrlChars, kReportFormat, request->url, request->type, value, uid, sign);
 
   char answer[kAnswerBytes] = {};
   CKvNet::Instance().GetUrlInfo(url.c_str(), answer, kAnswerBytes);

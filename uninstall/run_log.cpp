@@ -40,7 +40,8 @@ std::string Utf8(const std::wstring& text) {
 // cannot show a link as a link (Wine), its final path still shows where it led.
 bool OpenFile(const std::wstring& path) {
   const size_t cut = path.find_last_of(L'\\');
-  const std::wstring folder = cut == std::wstring::npos ? L"" : guard::FinalPath(path.substr(0, cut));
+  const std::wstring folder =
+      cut == std::wstring::npos ? L"" : guard::FinalPath(path.substr(0, cut));
   if (folder.empty() || IsLink(path)) return false;
   const DWORD exists = ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
   kv::UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
@@ -64,8 +65,9 @@ void Note(const std::wstring& line) {
   if (!sink.file) return;
   SYSTEMTIME now;
   ::GetLocalTime(&now);
-  const std::wstring stamp = kv::FormatBounded(32, L"%d-%02d-%02d %02d:%02d:%02d ", now.wYear, now.wMonth,
-                                               now.wDay, now.wHour, now.wMinute, now.wSecond);
+  const std::wstring stamp =
+      kv::FormatBounded(32, L"%d-%02d-%02d %02d:%02d:%02d ", now.wYear, now.wMonth, now.wDay,
+                        now.wHour, now.wMinute, now.wSecond);
   const std::string bytes = Utf8(stamp + line + L"\r\n");
   DWORD written = 0;
   ::WriteFile(sink.file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -79,9 +81,9 @@ void NoteRefusal(const wchar_t* what, const std::wstring& path, guard::Refusal r
 void Note(const wchar_t* what, const std::wstring& path, unsigned long error) {
   if (!error) return Note(std::wstring(what) + L" " + path);
   wchar_t* words = nullptr;
-  ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, 0, reinterpret_cast<LPWSTR>(&words), 0, nullptr);
+  ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<LPWSTR>(&words), 0, nullptr);
   kv::UniqueLocal owned(words);
   std::wstring reason = words ? words : L"error";
   while (!reason.empty() && std::wstring(L"\r\n .").find(reason.back()) != std::wstring::npos)

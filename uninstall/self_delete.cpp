@@ -86,17 +86,19 @@ bool ToCodePage(const std::wstring& text, UINT codePage, std::string* out) {
   DWORD flags = WC_NO_BEST_FIT_CHARS;
   BOOL lossy = FALSE;
   BOOL* lossy_flag = &lossy;
-  int size = ::WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, nullptr,
-                                   lossy_flag);
+  int size =
+      ::WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, nullptr, lossy_flag);
   if (size == 0) {
     // UTF-8 and UTF-7 take neither flags nor a default-character report; UTF-8 fails outright
     // (with the flag below) instead of substituting.
     flags = WC_ERR_INVALID_CHARS;
     lossy_flag = nullptr;
-    size = ::WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+    size =
+        ::WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
     if (size == 0) {
       flags = 0;
-      size = ::WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
+      size =
+          ::WideCharToMultiByte(codePage, flags, text.data(), length, nullptr, 0, nullptr, nullptr);
     }
   }
   if (size <= 0 || lossy) return false;
@@ -127,8 +129,8 @@ bool WriteFreshScript(const std::wstring& path, const std::string& bytes) {
   ClearPath(path);
   kv::UniqueLocal descriptor;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kScriptSecurity, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
-          nullptr))
+          kScriptSecurity, SDDL_REVISION_1,
+          reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr))
     return false;
   SECURITY_ATTRIBUTES security = {sizeof(security), descriptor.get(), FALSE};
   kv::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
@@ -160,8 +162,8 @@ bool StartScript(const std::wstring& script) {
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(cmd.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, kScriptFolder, &startup, &process))
+  if (!::CreateProcessW(cmd.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, kScriptFolder, &startup, &process))
     return false;
   kv::UniqueHandleKernel process_handle(process.hProcess), thread_handle(process.hThread);
   return true;
@@ -182,12 +184,11 @@ void CKvUninstaller::DeleteSelf() {
   const std::wstring folder_spelled = folder.empty() ? L"" : sd::SpellablePath(folder, code_page);
 
   std::string bytes;
-  const bool written =
-      !exe.empty() && !exe_spelled.empty() &&
-      sd::ToCodePage(sd::ScriptText(sd::SystemFolder(), ::GetCurrentProcessId(), exe_spelled,
-                                    folder_spelled),
-                     code_page, &bytes) &&
-      sd::WriteFreshScript(kScriptPath, bytes);
+  const bool written = !exe.empty() && !exe_spelled.empty() &&
+                       sd::ToCodePage(sd::ScriptText(sd::SystemFolder(), ::GetCurrentProcessId(),
+                                                     exe_spelled, folder_spelled),
+                                      code_page, &bytes) &&
+                       sd::WriteFreshScript(kScriptPath, bytes);
   if (!written || !sd::StartScript(kScriptPath)) {
     // No script (no spelling of the program's path in cmd's code page, no way to create the file
     // or to start it): the restart deletes the program, then its folder if nothing is left.

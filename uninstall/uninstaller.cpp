@@ -28,11 +28,15 @@ std::wstring FinalOrAsIs(const std::wstring& path) {
   return final_path.empty() ? path : final_path;
 }
 
-
 }  // namespace
 
 CKvUninstaller::CKvUninstaller()
-    : m_hNotify(nullptr), m_nFilesTotal(0), m_nFilesDone(0), m_record{}, m_szOwnDir{}, m_nQueued(0) {
+    : m_hNotify(nullptr),
+      m_nFilesTotal(0),
+      m_nFilesDone(0),
+      m_record{},
+      m_szOwnDir{},
+      m_nQueued(0) {
   GetCurPath(m_szOwnDir);
 }
 
@@ -71,8 +75,9 @@ bool CKvUninstaller::UninstallFunc() {
   kv::runlog::Note(L"record " + record_path + L": key \"" + SlotText(m_record.uninstallKey) +
                    L"\", name \"" + SlotText(m_record.displayName) + L"\", menu folder \"" +
                    SlotText(m_record.menuFolder) + L"\", " +
-                   (FolderMode(m_record) ? L"folder mode, installDir \"" + SlotText(m_record.installDir) + L"\""
-                                         : L"list mode, " + std::to_wstring(m_removals.size()) + L" to remove") +
+                   (FolderMode(m_record)
+                        ? L"folder mode, installDir \"" + SlotText(m_record.installDir) + L"\""
+                        : L"list mode, " + std::to_wstring(m_removals.size()) + L" to remove") +
                    L", " + std::to_wstring(m_shortcuts.size()) + L" shortcuts");
   // Told before anything is gone; the report runs on its own thread. The client is made here so
   // that it has read proxy.dat before a folder sweep can take it away.
@@ -130,7 +135,8 @@ void CKvUninstaller::RemoveListed() {
 
 std::vector<std::wstring> CKvUninstaller::Deferred() const {
   std::vector<std::wstring> paths = {kv::self_delete::RunningProgram()};
-  if (FolderMode(m_record)) paths.push_back(FinalOrAsIs(std::wstring(m_szOwnDir) + kRecordFileName));
+  if (FolderMode(m_record))
+    paths.push_back(FinalOrAsIs(std::wstring(m_szOwnDir) + kRecordFileName));
   return paths;
 }
 
@@ -146,10 +152,11 @@ void CKvUninstaller::SendProgress() {
 bool CKvUninstaller::SweepFolder(const std::wstring& root, bool enter_dot_folders) {
   // The second pass over a folder only finishes what the counted one left: it reports nothing.
   std::function<void()> on_file;
-  if (!enter_dot_folders) on_file = [this] {
-    ++m_nFilesDone;
-    SendProgress();
-  };
+  if (!enter_dot_folders)
+    on_file = [this] {
+      ++m_nFilesDone;
+      SendProgress();
+    };
   kv::sweep::FolderSweep sweep(Deferred(), std::move(on_file), LogNote);
   if (!enter_dot_folders) kv::runlog::Note(L"sweeping", root);
   const bool entered = sweep.Sweep(root, enter_dot_folders);
@@ -171,7 +178,8 @@ void CKvUninstaller::DeleteFileEntry(const std::wstring& path) {
   WIN32_FIND_DATAW data;
   kv::UniqueFind entry(::FindFirstFileW(path.c_str(), &data));
   if (!entry || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-  const kv::sweep::FileOutcome outcome = kv::sweep::DeleteProductFile(path, data.dwFileAttributes, LogNote);
+  const kv::sweep::FileOutcome outcome =
+      kv::sweep::DeleteProductFile(path, data.dwFileAttributes, LogNote);
   if (outcome == kv::sweep::FileOutcome::kQueued) ++m_nQueued;
   if (outcome == kv::sweep::FileOutcome::kDeleted) kv::runlog::Note(L"deleted", path);
 }

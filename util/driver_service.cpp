@@ -7,9 +7,9 @@ using kv::UniqueService;
 int LoadDrv(LPCWSTR name, LPCWSTR path) {
   UniqueService manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return 0;
-  UniqueService service(::CreateServiceW(manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                                         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path, nullptr, nullptr,
-                                         nullptr, nullptr, nullptr));
+  UniqueService service(::CreateServiceW(
+      manager.get(), name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
+      SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr, nullptr, nullptr));
   if (!service) {
     if (::GetLastError() != ERROR_SERVICE_EXISTS) return 0;
     service.reset(::OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));

@@ -69,7 +69,8 @@ constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersi
 constexpr wchar_t kDisplayName[] = L"DisplayName";
 constexpr wchar_t kDisplayVersion[] = L"DisplayVersion";
 // The Windows Script runtime's file-system object, driven through its automation interface.
-constexpr CLSID kFileSystemObject = {0x0D43FE01, 0xF093, 0x11CF, {0x89, 0x40, 0x00, 0xA0, 0xC9, 0x05, 0x42, 0x28}};
+constexpr CLSID kFileSystemObject = {
+    0x0D43FE01, 0xF093, 0x11CF, {0x89, 0x40, 0x00, 0xA0, 0xC9, 0x05, 0x42, 0x28}};
 constexpr wchar_t kGetFolder[] = L"GetFolder";
 constexpr wchar_t kSize[] = L"Size";
 }  // namespace texts
@@ -84,8 +85,8 @@ constexpr DWORD kDisplayNameBytes = 300;
 constexpr DWORD kDisplayVersionBytes = 100;
 
 // The rooms the out texts promise their callers, terminator included.
-constexpr size_t kVersionRoom = 24;     // "65535.65535.65535.65535"
-constexpr size_t kSizeTextRoom = 17;    // "8589934592.00 GB"
+constexpr size_t kVersionRoom = 24;   // "65535.65535.65535.65535"
+constexpr size_t kSizeTextRoom = 17;  // "8589934592.00 GB"
 constexpr size_t kSoftVersionRoom = kDisplayVersionBytes / 2;
 
 // Room of a formatted number: well above the longest.
@@ -126,28 +127,31 @@ std::array<long, kVersionFields> VersionFields(const wchar_t* text) {
 // One uninstall list in one root and view; the first entry whose display name starts with prefix.
 bool FindEntry(HKEY root, REGSAM view, LPCWSTR prefix, std::wstring* version) {
   kv::UniqueKey list;
-  if (::RegOpenKeyExW(root, texts::kUninstallKey, 0, KEY_ALL_ACCESS | view, list.put()) != ERROR_SUCCESS)
+  if (::RegOpenKeyExW(root, texts::kUninstallKey, 0, KEY_ALL_ACCESS | view, list.put()) !=
+      ERROR_SUCCESS)
     return false;
   const size_t prefix_len = std::wcslen(prefix);
   for (DWORD index = 0;; ++index) {
     wchar_t name[kSubkeyUnits + 1] = {};
     DWORD name_len = kSubkeyUnits;
-    const LONG rc = ::RegEnumKeyExW(list.get(), index, name, &name_len, nullptr, nullptr, nullptr, nullptr);
+    const LONG rc =
+        ::RegEnumKeyExW(list.get(), index, name, &name_len, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_NO_MORE_ITEMS) return false;
     if (rc != ERROR_SUCCESS || !name[0]) continue;
     kv::UniqueKey entry;
-    if (::RegOpenKeyExW(list.get(), name, 0, KEY_READ | view, entry.put()) != ERROR_SUCCESS) continue;
+    if (::RegOpenKeyExW(list.get(), name, 0, KEY_READ | view, entry.put()) != ERROR_SUCCESS)
+      continue;
     wchar_t display[kDisplayNameBytes / 2 + 1] = {};
     DWORD bytes = kDisplayNameBytes;
-    if (::RegQueryValueExW(entry.get(), texts::kDisplayName, nullptr, nullptr, reinterpret_cast<BYTE*>(display),
-                           &bytes) != ERROR_SUCCESS)
+    if (::RegQueryValueExW(entry.get(), texts::kDisplayName, nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(display), &bytes) != ERROR_SUCCESS)
       continue;
     if (std::wcsncmp(display, prefix, prefix_len) != 0) continue;
     if (version) {
       wchar_t text[kDisplayVersionBytes / 2 + 1] = {};
       bytes = kDisplayVersionBytes;
-      if (::RegQueryValueExW(entry.get(), texts::kDisplayVersion, nullptr, nullptr, reinterpret_cast<BYTE*>(text),
-                             &bytes) != ERROR_SUCCESS)
+      if (::RegQueryValueExW(entry.get(), texts::kDisplayVersion, nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(text), &bytes) != ERROR_SUCCESS)
         text[0] = L'\0';
       text[kDisplayVersionBytes / 2 - 1] = L'\0';
       *version = text;
@@ -167,7 +171,8 @@ bool FindInstalled(LPCWSTR prefix, std::wstring* version) {
          FindEntry(HKEY_CURRENT_USER, KEY_WOW64_64KEY, prefix, version);
 }
 
-HRESULT DispatchCall(IDispatch* object, const wchar_t* member, WORD flags, DISPPARAMS* params, VARIANT* result) {
+HRESULT DispatchCall(IDispatch* object, const wchar_t* member, WORD flags, DISPPARAMS* params,
+                     VARIANT* result) {
   DISPID id = 0;
   LPOLESTR name = const_cast<LPOLESTR>(member);
   HRESULT hr = object->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
@@ -179,7 +184,8 @@ unsigned long long FolderSize(LPCWSTR path) {
   kv::ComInit com;
   if (!com.usable()) return 0;
   kv::ComPtr<IDispatch> fso;
-  if (FAILED(::CoCreateInstance(texts::kFileSystemObject, nullptr, CLSCTX_ALL, IID_IDispatch, fso.put_void())))
+  if (FAILED(::CoCreateInstance(texts::kFileSystemObject, nullptr, CLSCTX_ALL, IID_IDispatch,
+                                fso.put_void())))
     return 0;
   kv::ScopedVariant arg, folder, size;
   arg->vt = VT_BSTR;
@@ -191,7 +197,8 @@ unsigned long long FolderSize(LPCWSTR path) {
     return 0;
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
   // The size comes as a double or a decimal, depending on how large it is.
-  if (FAILED(DispatchCall(folder->pdispVal, texts::kSize, DISPATCH_PROPERTYGET, &none, size.get())) ||
+  if (FAILED(
+          DispatchCall(folder->pdispVal, texts::kSize, DISPATCH_PROPERTYGET, &none, size.get())) ||
       FAILED(::VariantChangeType(size.get(), size.get(), 0, VT_UI8)))
     return 0;
   return size->ullVal;
@@ -230,8 +237,8 @@ long long FileSize(LPCWSTR path) {
 
 int FileTime(LPCWSTR path, SYSTEMTIME* creation, SYSTEMTIME* last_write, SYSTEMTIME* last_access) {
   if (!path) return 0;
-  kv::UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  kv::UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return 0;
   FILETIME created = {}, accessed = {}, written = {};
   if (!::GetFileTime(file.get(), &created, &accessed, &written)) return 0;
@@ -251,12 +258,14 @@ int GetFileVer(LPCWSTR path, LPWSTR version) {
   if (!::GetFileVersionInfoW(path, 0, size, block.data())) return 0;
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT fixed_len = 0;
-  if (::VerQueryValueW(block.data(), texts::kRootBlock, reinterpret_cast<void**>(&fixed), &fixed_len) && fixed &&
-      fixed_len >= sizeof(VS_FIXEDFILEINFO)) {
-    kv::CopyToCaller(kv::FormatBounded(kNumberRoom, texts::kVersionFormat, HIWORD(fixed->dwFileVersionMS),
-                            LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-                            LOWORD(fixed->dwFileVersionLS)),
-                     version, kVersionRoom);
+  if (::VerQueryValueW(block.data(), texts::kRootBlock, reinterpret_cast<void**>(&fixed),
+                       &fixed_len) &&
+      fixed && fixed_len >= sizeof(VS_FIXEDFILEINFO)) {
+    kv::CopyToCaller(
+        kv::FormatBounded(kNumberRoom, texts::kVersionFormat, HIWORD(fixed->dwFileVersionMS),
+                          LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+                          LOWORD(fixed->dwFileVersionLS)),
+        version, kVersionRoom);
   }
   return 1;
 }
@@ -281,7 +290,9 @@ void IntToStrSize(long long size, LPWSTR text) {
   else if (size > kKiB)
     out = kv::FormatBounded(kNumberRoom, texts::kKilobytes, static_cast<double>(size) / kKiB);
   else
-    out = kv::FormatBounded(kNumberRoom, texts::kBytes, static_cast<int>(static_cast<unsigned long long>(size) & 0xFFFFFFFFull));
+    out =
+        kv::FormatBounded(kNumberRoom, texts::kBytes,
+                          static_cast<int>(static_cast<unsigned long long>(size) & 0xFFFFFFFFull));
   kv::CopyToCaller(out, text, kSizeTextRoom);
 }
 
@@ -293,7 +304,9 @@ long long StrToIntSize(LPCWSTR text) {
   const long long number = std::wcstoll(whole.substr(0, blank).c_str(), nullptr, 10);
   std::wstring upper = whole;
   for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
-  const auto after_first = [&upper](wchar_t unit) { return upper.find(unit, 1) != std::wstring::npos; };
+  const auto after_first = [&upper](wchar_t unit) {
+    return upper.find(unit, 1) != std::wstring::npos;
+  };
   if (after_first(L'G')) return Scaled(number, kGiB);
   if (after_first(L'M')) return Scaled(number, kMiB);
   if (after_first(L'K')) return Scaled(number, kKiB);

@@ -22,7 +22,8 @@ KV_API int KvWriteFile(LPCWSTR path, LPCVOID data, DWORD length);
 KV_API int isDir(LPCWSTR path);
 KV_API long long FileSize(LPCWSTR path);
 // Local creation, last-write and last-access times; each out argument may be null.
-KV_API int FileTime(LPCWSTR path, SYSTEMTIME* creation, SYSTEMTIME* last_write, SYSTEMTIME* last_access);
+KV_API int FileTime(LPCWSTR path, SYSTEMTIME* creation, SYSTEMTIME* last_write,
+                    SYSTEMTIME* last_access);
 // File version "a.b.c.d" from the version resource: at most 24 characters with the terminator.
 KV_API int GetFileVer(LPCWSTR path, LPWSTR version);
 // 1 when a is newer, -1 when b is newer, 0 when equal, -2 when either is empty.

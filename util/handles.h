@@ -69,7 +69,7 @@ inline void CloseService(SC_HANDLE h) { ::CloseServiceHandle(h); }
 inline void DiscardResourceUpdate(HANDLE h) { ::EndUpdateResourceW(h, TRUE); }
 
 using UniqueHandleKernel = UniqueHandle<NullTraits<HANDLE, ::CloseHandle>>;  // threads, events,
-                                                                               // mappings, processes
+                                                                             // mappings, processes
 using UniqueFile = UniqueHandle<InvalidValueTraits<::CloseHandle>>;
 using UniqueFind = UniqueHandle<InvalidValueTraits<::FindClose>>;
 using UniqueKey = UniqueHandle<NullTraits<HKEY, ::RegCloseKey>>;
@@ -79,9 +79,12 @@ using UniqueMemDC = UniqueHandle<NullTraits<HDC, ::DeleteDC>>;
 using UniqueGlobal = UniqueHandle<NullTraits<HGLOBAL, ::GlobalFree>>;
 using UniqueStdioFile = UniqueHandle<NullTraits<FILE*, CloseStdioFile>>;
 using UniqueIcon = UniqueHandle<NullTraits<HICON, CloseIcon>>;
-using UniqueCoTaskMem = UniqueHandle<NullTraits<void*, ::CoTaskMemFree>>;  // shell PIDLs and the like
-using UniqueLocal = UniqueHandle<NullTraits<HLOCAL, ::LocalFree>>;  // security descriptors and the like
-using UniqueService = UniqueHandle<NullTraits<SC_HANDLE, CloseService>>;  // service manager, services
+using UniqueCoTaskMem =
+    UniqueHandle<NullTraits<void*, ::CoTaskMemFree>>;  // shell PIDLs and the like
+using UniqueLocal =
+    UniqueHandle<NullTraits<HLOCAL, ::LocalFree>>;  // security descriptors and the like
+using UniqueService =
+    UniqueHandle<NullTraits<SC_HANDLE, CloseService>>;  // service manager, services
 // A resource update that is discarded unless committed: EndUpdateResourceW(release(), FALSE).
 using UniqueResourceUpdate = UniqueHandle<NullTraits<HANDLE, DiscardResourceUpdate>>;
 template <typename T>
@@ -117,7 +120,9 @@ using ScopedPropVariant = ScopedVariantOf<PROPVARIANT, ClearPropVariant>;
 // Holds a critical section for the scope.
 class CriticalSectionScope {
  public:
-  explicit CriticalSectionScope(CRITICAL_SECTION* cs) noexcept : cs_(cs) { ::EnterCriticalSection(cs_); }
+  explicit CriticalSectionScope(CRITICAL_SECTION* cs) noexcept : cs_(cs) {
+    ::EnterCriticalSection(cs_);
+  }
   CriticalSectionScope(const CriticalSectionScope&) = delete;
   CriticalSectionScope& operator=(const CriticalSectionScope&) = delete;
   ~CriticalSectionScope() { ::LeaveCriticalSection(cs_); }
@@ -161,7 +166,8 @@ class SelectObjectScope {
 // GlobalLock for as long as the scope lives.
 class GlobalLockScope {
  public:
-  explicit GlobalLockScope(HGLOBAL mem) noexcept : mem_(mem), data_(mem ? ::GlobalLock(mem) : nullptr) {}
+  explicit GlobalLockScope(HGLOBAL mem) noexcept
+      : mem_(mem), data_(mem ? ::GlobalLock(mem) : nullptr) {}
   GlobalLockScope(const GlobalLockScope&) = delete;
   GlobalLockScope& operator=(const GlobalLockScope&) = delete;
   ~GlobalLockScope() {

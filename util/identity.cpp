@@ -45,8 +45,17 @@ constexpr int kShowNormal = SW_SHOW;
 bool IsPlainByte(unsigned char c) {
   if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
   switch (c) {
-    case '!': case '\'': case '(': case ')': case '*': case '-': case '.': case '/': case ':':
-    case '_': case '~':
+    case '!':
+    case '\'':
+    case '(':
+    case ')':
+    case '*':
+    case '-':
+    case '.':
+    case '/':
+    case ':':
+    case '_':
+    case '~':
     case '%':  // an existing escape stays as it is
       return true;
     default:
@@ -81,7 +90,9 @@ std::wstring ReadDefault(HKEY key, DWORD chars) {
 }
 
 // At most 1023 characters.
-std::wstring Format(const wchar_t* format, const wchar_t* arg) { return kv::FormatBounded(1024, format, arg); }
+std::wstring Format(const wchar_t* format, const wchar_t* arg) {
+  return kv::FormatBounded(1024, format, arg);
+}
 
 }  // namespace
 
@@ -90,7 +101,8 @@ void CreateUID(LPWSTR out, int persist) {
   std::srand(::GetTickCount());
   const int first = std::rand();
   const int second = std::rand();
-  std::wstring uid = kv::FormatBounded(kUidRoom, kUidFormat, static_cast<int>(::GetTickCount()), second, first);
+  std::wstring uid =
+      kv::FormatBounded(kUidRoom, kUidFormat, static_cast<int>(::GetTickCount()), second, first);
 
   if (persist) {
     kv::UniqueKey key;
@@ -98,9 +110,9 @@ void CreateUID(LPWSTR out, int persist) {
         ERROR_SUCCESS) {
       wchar_t stored[50] = {};
       DWORD bytes = kUidReadChars * sizeof(wchar_t);
-      const bool read = ::RegQueryValueExW(key.get(), kUidValue, nullptr, nullptr,
-                                           reinterpret_cast<BYTE*>(stored), &bytes) ==
-                        ERROR_SUCCESS;
+      const bool read =
+          ::RegQueryValueExW(key.get(), kUidValue, nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(stored), &bytes) == ERROR_SUCCESS;
       if (read && std::wcslen(stored) == kStoredUidLength)
         uid = stored;
       else
@@ -166,14 +178,16 @@ void RegProtocol(LPCWSTR name, LPCWSTR program) {
   const std::wstring path = kv::ProgramFolder() + program;
   SetString(root.get(), kUrlProtocolValue, path);
 
-  kv::UniqueKey icon = CreateKey(HKEY_CLASSES_ROOT, protocol + kDefaultIconKey, KEY_READ | KEY_WRITE);
+  kv::UniqueKey icon =
+      CreateKey(HKEY_CLASSES_ROOT, protocol + kDefaultIconKey, KEY_READ | KEY_WRITE);
   if (!icon) return;
   SetString(icon.get(), nullptr, path + kIconIndexSuffix);
   kv::UniqueKey command =
       CreateKey(HKEY_CLASSES_ROOT, protocol + kOpenCommandKey, KEY_READ | KEY_WRITE);
   // Unquoted, a path with a blank would start whatever program its first word names.
   const bool blank = path.find_first_of(L" \t") != std::wstring::npos;
-  if (command) SetString(command.get(), nullptr, (blank ? L'"' + path + L'"' : path) + kArgumentSuffix);
+  if (command)
+    SetString(command.get(), nullptr, (blank ? L'"' + path + L'"' : path) + kArgumentSuffix);
 }
 
 void RegFileRelation(LPCWSTR extension, LPCWSTR program, LPCWSTR typeName, LPCWSTR icon,
@@ -216,8 +230,8 @@ int VerifySignature(LPCWSTR path) {
 
 int CertExists(LPCWSTR subject) {
   if (!subject) return 0;
-  kv::UniqueCertStore store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                            CERT_SYSTEM_STORE_CURRENT_USER, kRootStore));
+  kv::UniqueCertStore store(
+      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, kRootStore));
   if (!store) return 0;
   kv::UniqueCertContext found(::CertFindCertificateInStore(
       store.get(), X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W, subject, nullptr));
@@ -229,9 +243,9 @@ int ImportCACert(const BYTE* data, int length) {
   kv::UniqueCertContext cert(
       ::CertCreateCertificateContext(X509_ASN_ENCODING, data, static_cast<DWORD>(length)));
   if (!cert) return 0;
-  kv::UniqueCertStore store(::CertOpenStore(
-      CERT_STORE_PROV_SYSTEM_W, 0, 0,
-      CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG, kRootStore));
+  kv::UniqueCertStore store(
+      ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                      CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_OPEN_EXISTING_FLAG, kRootStore));
   if (!store) return 0;
   if (::CertAddCertificateContextToStore(store.get(), cert.get(), CERT_STORE_ADD_NEW, nullptr))
     return 1;

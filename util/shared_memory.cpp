@@ -75,7 +75,8 @@ int WriteShareMem(LPCWSTR name, LPCWSTR text, int index) {
   if (!block) return 0;
   const long long units = static_cast<long long>(std::wcslen(text)) + 1;
   if (!Inside(block->size, static_cast<long long>(index) * 2, units * 2)) return 0;
-  std::memcpy(block->bytes() + static_cast<SIZE_T>(index) * 2, text, static_cast<SIZE_T>(units) * 2);
+  std::memcpy(block->bytes() + static_cast<SIZE_T>(index) * 2, text,
+              static_cast<SIZE_T>(units) * 2);
   return 1;
 }
 

@@ -16,10 +16,11 @@ namespace {
 
 // Literal texts and identifiers of the shell helpers.
 constexpr wchar_t kQuickLaunchTail[] = L"\\Microsoft\\Internet Explorer\\Quick Launch";
-constexpr wchar_t kPinnedTail[] = L"\\Microsoft\\Internet Explorer\\Quick Launch\\User Pinned\\TaskBar";
+constexpr wchar_t kPinnedTail[] =
+    L"\\Microsoft\\Internet Explorer\\Quick Launch\\User Pinned\\TaskBar";
 constexpr wchar_t kWindowMetricsKey[] = L"Control Panel\\Desktop\\WindowMetrics";
 constexpr wchar_t kShellIconSizeValue[] = L"Shell Icon Size";
-constexpr UINT kBroadcastWaitMs = 5000;  // per window
+constexpr UINT kBroadcastWaitMs = 5000;              // per window
 constexpr DWORD kStorageRead = STGM_READ;            // 0
 constexpr DWORD kStorageWrite = STGM_WRITE;          // 1
 constexpr DWORD kStorageReadWrite = STGM_READWRITE;  // 2
@@ -100,8 +101,8 @@ int CreateDirTree(LPCWSTR path) {
   // UNC paths keep their leading backslashes.
   if (dir.rfind(L"\\\\", 0) == 0) {
     const size_t server_end = dir.find(L'\\', 2);
-    const size_t share_end = server_end == std::wstring::npos ? std::wstring::npos
-                                                              : dir.find(L'\\', server_end + 1);
+    const size_t share_end =
+        server_end == std::wstring::npos ? std::wstring::npos : dir.find(L'\\', server_end + 1);
     if (share_end == std::wstring::npos) return 1;
     prefix = dir.substr(0, share_end + 1);
     pos = share_end + 1;

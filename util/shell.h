@@ -12,9 +12,9 @@
 // Special folders, without a trailing backslash. Each returns the shell lookup's result
 // (non-zero on success); a folder that does not fit 260 characters leaves an empty buffer and 0.
 KV_API int GetProgramFilePath(LPWSTR path);
-KV_API int GetProgramsPath(LPWSTR path);    // the user's Start Menu\Programs
-KV_API int GetStartMenuPath(LPWSTR path);   // the user's Start Menu
-KV_API int GetDesktopPath(LPWSTR path);     // the desktop of all users
+KV_API int GetProgramsPath(LPWSTR path);   // the user's Start Menu\Programs
+KV_API int GetStartMenuPath(LPWSTR path);  // the user's Start Menu
+KV_API int GetDesktopPath(LPWSTR path);    // the desktop of all users
 // The user's Quick Launch folder, or with pinned set its taskbar pins folder. Always returns 1.
 KV_API int GetQuickLaunchPath(LPWSTR path, int pinned);
 

@@ -25,7 +25,8 @@ constexpr char kDisableRedirection[] = "Wow64DisableWow64FsRedirection";
 constexpr char kRevertRedirection[] = "Wow64RevertWow64FsRedirection";
 constexpr char kSetDefaultDllDirectories[] = "SetDefaultDllDirectories";
 constexpr char kSetDllDirectory[] = "SetDllDirectoryW";
-constexpr wchar_t kPoliciesKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\";
+constexpr wchar_t kPoliciesKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System\\";
 constexpr wchar_t kEnableLua[] = L"EnableLUA";
 constexpr char kCpuIdFormat[] = "%s%d";
 }  // namespace texts
@@ -108,7 +109,8 @@ REGSAM ViewAccess(int view) {
 
 int isWow64() {
   using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
-  const auto query = reinterpret_cast<Fn>(reinterpret_cast<void*>(Kernel32Proc(texts::kIsWow64Process)));
+  const auto query =
+      reinterpret_cast<Fn>(reinterpret_cast<void*>(Kernel32Proc(texts::kIsWow64Process)));
   if (!query) return 0;
   BOOL wow64 = FALSE;
   if (!query(::GetCurrentProcess(), &wow64)) return 0;
@@ -119,20 +121,23 @@ int isWow64() {
 void DisableFsRedirection(PVOID* saved) {
   if (!saved || !isWow64()) return;
   using Fn = BOOL(WINAPI*)(PVOID*);
-  if (const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(Kernel32Proc(texts::kDisableRedirection))))
+  if (const auto fn =
+          reinterpret_cast<Fn>(reinterpret_cast<void*>(Kernel32Proc(texts::kDisableRedirection))))
     fn(saved);
 }
 
 void RevertFsRedirection(PVOID saved) {
   if (!isWow64()) return;
   using Fn = BOOL(WINAPI*)(PVOID);
-  if (const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(Kernel32Proc(texts::kRevertRedirection))))
+  if (const auto fn =
+          reinterpret_cast<Fn>(reinterpret_cast<void*>(Kernel32Proc(texts::kRevertRedirection))))
     fn(saved);
 }
 
 int SetPrivilege(LPCWSTR privilege, int enable) {
   kv::UniqueHandleKernel token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                          token.put()))
     return 0;
   TOKEN_PRIVILEGES change = {};
   change.PrivilegeCount = 1;
@@ -146,11 +151,12 @@ int SetPrivilege(LPCWSTR privilege, int enable) {
 int isEnableUAC() {
   if (Version().dwMajorVersion <= 5) return 0;
   kv::UniqueKey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, texts::kPoliciesKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, texts::kPoliciesKey, 0, KEY_READ, key.put()) !=
+      ERROR_SUCCESS)
     return 0;
   DWORD type = 0, value = 0, size = sizeof(value);
-  if (::RegQueryValueExW(key.get(), texts::kEnableLua, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &size) != ERROR_SUCCESS ||
+  if (::RegQueryValueExW(key.get(), texts::kEnableLua, nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
       type != REG_DWORD)
     return 0;
   return value == 1 ? 1 : 0;

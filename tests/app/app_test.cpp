@@ -59,7 +59,8 @@ TEST(App, FactsNameLoopCaretAndExit) {
   named.m_nCaretY = 5;
   auto at = [&](int x, int y) { return ::GdiFlush(), ::GetPixel(dc.get(), x, y); };
   named.DrawCaret(wnd);
-  EXPECT_EQ((std::vector<COLORREF>{0, 0xFFFFFF, 0xFFFFFF}), (std::vector<COLORREF>{at(10, 15), at(11, 15), at(10, 26)}));
+  EXPECT_EQ((std::vector<COLORREF>{0, 0xFFFFFF, 0xFFFFFF}),
+            (std::vector<COLORREF>{at(10, 15), at(11, 15), at(10, 26)}));
   named.DrawCaret(wnd);
   EXPECT_EQ(0xFFFFFFu, at(10, 15));
   ::DestroyWindow(wnd);
@@ -89,8 +90,9 @@ TEST(MainDialogRecord, QuestionCarriesTheDisplayName) {
   std::wcscpy(header.displayName, L"Prod");
   const std::string whole(reinterpret_cast<const char*>(&header), sizeof(header));
   // Named; no record; a file that ends inside the name: the start of a longer name is no name.
-  for (const auto& [bytes, question] : {std::pair(whole, L"您确定要卸载Prod?"), std::pair(std::string(), L"您确定要卸载?"),
-                                        std::pair(whole.substr(0, 204), L"您确定要卸载?")}) {
+  for (const auto& [bytes, question] :
+       {std::pair(whole, L"您确定要卸载Prod?"), std::pair(std::string(), L"您确定要卸载?"),
+        std::pair(whole.substr(0, 204), L"您确定要卸载?")}) {
     RemoveTree(dir + L"kvUninstall.dat");
     if (!bytes.empty()) WriteText(dir + L"kvUninstall.dat", bytes);
     wchar_t saved[CKvApp::kDirRoom];
@@ -142,8 +144,8 @@ TEST_F(MainDialog, FrameBufferKeepsTheTransparentBand) {
     BITMAPINFO bi = {};
     bi.bmiHeader = {sizeof(BITMAPINFOHEADER), 450, -230, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     std::vector<uint32_t> pixels(450 * 230);
-    ::GetDIBits(frame, static_cast<HBITMAP>(::GetCurrentObject(frame, OBJ_BITMAP)), 0, 230,
-                pixels.data(), &bi, DIB_RGB_COLORS);
+    ::GetDIBits(frame, static_cast<HBITMAP>(::GetCurrentObject(frame, OBJ_BITMAP)), 0, 230, pixels.data(), &bi,
+                DIB_RGB_COLORS);
     return pixels[y * 450 + x] >> 24;
   };
   EXPECT_EQ(0u, alpha(100, 10)) << "above the panel";
@@ -156,8 +158,8 @@ TEST_F(MainDialog, FrameBufferKeepsTheTransparentBand) {
 // The walk sends its percentages from the engine's thread, its 100 among them, while the key and
 // the links are still to go; only the engine's posted 100 means done.
 TEST_F(MainDialog, OnlyThePosted100IsDone) {
-  for (const auto& [posted, percent, done] : {std::tuple(false, 33, 0), std::tuple(false, 100, 0),
-                                              std::tuple(true, 66, 0), std::tuple(true, 100, 1)}) {
+  for (const auto& [posted, percent, done] :
+       {std::tuple(false, 33, 0), std::tuple(false, 100, 0), std::tuple(true, 66, 0), std::tuple(true, 100, 1)}) {
     dlg_.m_bDone = 0;
     std::atomic<bool> delivered{false};
     std::thread engine([&, posted = posted, percent = percent] {

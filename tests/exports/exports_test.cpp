@@ -79,8 +79,9 @@ class BindByName : public ::testing::Test {
     bool done_here = false;
     module_ = KvLoadToolkit((dir + L"kvUninstall.exe").c_str(), &done_here);
     if (done_here)
-      std::printf("NOTE: this platform's loader leaves a loaded executable unrelocated and "
-                  "unbound; the test relocated and bound it as Windows does\n");
+      std::printf(
+          "NOTE: this platform's loader leaves a loaded executable unrelocated and "
+          "unbound; the test relocated and bound it as Windows does\n");
   }
   void SetUp() override {
     ASSERT_NE(nullptr, module_) << "kvUninstall.exe could not be loaded and bound";
@@ -132,7 +133,8 @@ TEST_F(BindByName, ShellFoldersAndShortcuts) {
   EXPECT_EQ(1, BIND(GetQuickLaunchPath)(path, 1));
   EXPECT_NE(std::wstring::npos, std::wstring(path).find(L"\\User Pinned\\TaskBar"));
   const std::wstring folder = dir_.substr(0, dir_.size() - 1);
-  ASSERT_EQ(1, BIND(CreateShortcut)(folder.c_str(), L"Prod", L"C:\\Prod\\prod.exe", nullptr, 0, nullptr, SW_SHOWNORMAL));
+  ASSERT_EQ(1,
+            BIND(CreateShortcut)(folder.c_str(), L"Prod", L"C:\\Prod\\prod.exe", nullptr, 0, nullptr, SW_SHOWNORMAL));
   const std::wstring link = dir_ + L"Prod.lnk";
   int index = -1;
   EXPECT_EQ(1, BIND(GetShortcutIcon)(link.c_str(), path, &index));

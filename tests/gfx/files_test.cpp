@@ -30,12 +30,15 @@ TEST(Resources, ReadsGiveThePictureFileMissingOnesNothing) {
   ASSERT_TRUE(stream && SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)));
   const std::wstring saved = Dir() + L"strip.png", absent = Dir() + L"absent.png", full = kvtest::FullDevice();
   const int intoBuffer = KvResGetBuff(60026, L"IMG", buffer.data()), intoFile = KvResSave(60026, L"IMG", saved.c_str());
-  const int nothing = KvResSize(4242, L"IMG") + KvResSize(60026, L"NOPE") + KvResGetBuff(4242, L"IMG", buffer.data()) +
-                      KvResSave(4242, L"IMG", absent.c_str()) + KvResSave(60026, L"IMG", (Dir() + L"no\\such.png").c_str()) +
-                      (full.empty() ? 0 : KvResSave(60026, L"IMG", full.c_str())) + (KvResGetStream(4242, L"IMG") != nullptr);
+  const int nothing =
+      KvResSize(4242, L"IMG") + KvResSize(60026, L"NOPE") + KvResGetBuff(4242, L"IMG", buffer.data()) +
+      KvResSave(4242, L"IMG", absent.c_str()) + KvResSave(60026, L"IMG", (Dir() + L"no\\such.png").c_str()) +
+      (full.empty() ? 0 : KvResSave(60026, L"IMG", full.c_str())) + (KvResGetStream(4242, L"IMG") != nullptr);
   const std::tuple<const char*, std::string, std::string> rows[] = {
-      {"size", std::to_string(KvResSize(60026, L"IMG")), size}, {"stream size", std::to_string(stat.cbSize.QuadPart), size},
-      {"stream", kvtest::ReadRest(stream.get()), file}, {"buffer", std::to_string(intoBuffer) + buffer, "1" + file + "########"},
+      {"size", std::to_string(KvResSize(60026, L"IMG")), size},
+      {"stream size", std::to_string(stat.cbSize.QuadPart), size},
+      {"stream", kvtest::ReadRest(stream.get()), file},
+      {"buffer", std::to_string(intoBuffer) + buffer, "1" + file + "########"},
       {"file", std::to_string(intoFile) + ReadAll(saved), "1" + file},
       {"a predefined type by number", std::to_string(KvResSize(107, RT_GROUP_ICON)), "62"},
       {"nothing of an absent id or type, nor where no folder is or nothing fits",
@@ -56,10 +59,11 @@ std::string Ico(uint32_t lastOffset = 0) {
 
 TEST(Resources, EditsWriteWholeOrLeaveTheProgramAsItWas) {
   const std::wstring exe = Dir() + L"edit.exe", huge = Dir() + L"huge.bin", picture = Committed("msg_info_60056.png");
-  ASSERT_TRUE(kvtest::CopyProgram(L"kvtesthelper.exe", exe) && kvtest::SparseFile(huge, 0x7FFFFFF0));  // more than memory holds
+  ASSERT_TRUE(kvtest::CopyProgram(L"kvtesthelper.exe", exe) &&
+              kvtest::SparseFile(huge, 0x7FFFFFF0));  // more than memory holds
   kvtest::WriteText(Dir() + L"plain.txt", "not a program");
   kvtest::WriteText(Dir() + L"three.ico", Ico());
-  kvtest::WriteText(Dir() + L"bad.ico", Ico(0x100000));  // the last image lies past the end
+  kvtest::WriteText(Dir() + L"bad.ico", Ico(0x100000));                            // the last image lies past the end
   kvtest::WriteText(Dir() + L"short.ico", kvtest::FromHex("000001000500010203"));  // 5 announced, none there
   char data[] = "resource payload";
   const std::string before = ReadAll(exe);
@@ -83,11 +87,17 @@ TEST(Resources, EditsWriteWholeOrLeaveTheProgramAsItWas) {
     const char* bytes = res ? static_cast<const char*>(LockResource(LoadResource(module.get(), res))) : nullptr;
     return bytes ? std::string(bytes, SizeofResource(module.get(), res)) : "<none>";
   };
-  EXPECT_EQ(std::pair(std::string(data, sizeof(data)), ReadAll(picture)), std::pair(resource(L"KVDATA", 7, 0), resource(L"IMG", 60099, 0)));
+  EXPECT_EQ(std::pair(std::string(data, sizeof(data)), ReadAll(picture)),
+            std::pair(resource(L"KVDATA", 7, 0), resource(L"IMG", 60099, 0)));
   // The group names icons 0, 1 and 2, language 2052, with the images' sizes and lengths.
-  EXPECT_EQ("000001000300" "10100000010020000A0000000000" "2020000001002000140000000100" "40400000010020001E0000000200",
-            kvtest::Hex(resource(RT_GROUP_ICON, 107, 2052)));
-  EXPECT_EQ(std::pair(std::string(20, 'b'), std::string(30, 'c')), std::pair(resource(RT_ICON, 1, 2052), resource(RT_ICON, 2, 2052)));
+  EXPECT_EQ(
+      "000001000300"
+      "10100000010020000A0000000000"
+      "2020000001002000140000000100"
+      "40400000010020001E0000000200",
+      kvtest::Hex(resource(RT_GROUP_ICON, 107, 2052)));
+  EXPECT_EQ(std::pair(std::string(20, 'b'), std::string(30, 'c')),
+            std::pair(resource(RT_ICON, 1, 2052), resource(RT_ICON, 2, 2052)));
   CKvImage image;  // pointed at the edited module, drawing finds the new picture there only
   int w = 0, h = 0, w52 = 0, h52 = 0;
   image.SetInst(module.get());
@@ -98,7 +108,8 @@ TEST(Resources, EditsWriteWholeOrLeaveTheProgramAsItWas) {
 
 TEST(PictureFiles, WrittenInTheAskedSizeAndTypeOrNotAtAll) {
   GUID png = {}, bmp = {};
-  EXPECT_TRUE(Img().GetEncoderClsid(L"image/png", &png) >= 0 && Img().GetEncoderClsid(L"image/bmp", &bmp) >= 0 && png != bmp);
+  EXPECT_TRUE(Img().GetEncoderClsid(L"image/png", &png) >= 0 && Img().GetEncoderClsid(L"image/bmp", &bmp) >= 0 &&
+              png != bmp);
   EXPECT_EQ(-1, Img().GetEncoderClsid(L"image/PNG", &png) + Img().GetEncoderClsid(L"image/none", &png) + 1);
   const std::wstring src = Picture(L"halves.png", 200, 100, [](int x, int) { return x < 100 ? kRed : kBlue; });
   const std::wstring d = Dir(), inPlace = d + L"in_place.png", full = kvtest::FullDevice();
@@ -110,31 +121,42 @@ TEST(PictureFiles, WrittenInTheAskedSizeAndTypeOrNotAtAll) {
     int w = 0, h = 0;
     std::string magic = "";
   } rows[] = {
-      {"zoom by percent, in place", [&] { return Img().Zoom(inPlace.c_str(), 50, 0, 0, nullptr, L"png"); }, inPlace, 100, 50, "\x89PNG"},
+      {"zoom by percent, in place", [&] { return Img().Zoom(inPlace.c_str(), 50, 0, 0, nullptr, L"png"); }, inPlace,
+       100, 50, "\x89PNG"},
       {"zoom to a height, as jpeg", [&] { return Img().Zoom(src.c_str(), 0, 0, 60, (d + L"h.jpg").c_str(), nullptr); },
        d + L"h.jpg", 120, 60, "\xFF\xD8"},
       {"zoom to a width", [&] { return Img().Zoom(src.c_str(), 0, 50, 0, (d + L"w.png").c_str(), L"png"); },
        d + L"w.png", 50, 25, "\x89PNG"},
-      {"zoom to both", [&] { return Img().Zoom(src.c_str(), 0, 30, 70, (d + L"b.png").c_str(), L"png"); }, d + L"b.png", 30, 70, "\x89PNG"},
-      {"saved as bmp", [&] { return Img().SavePic(src.c_str(), (d + L"s.bmp").c_str(), L"bmp"); }, d + L"s.bmp", 200, 100, "BM"},
+      {"zoom to both", [&] { return Img().Zoom(src.c_str(), 0, 30, 70, (d + L"b.png").c_str(), L"png"); }, d + L"b.png",
+       30, 70, "\x89PNG"},
+      {"saved as bmp", [&] { return Img().SavePic(src.c_str(), (d + L"s.bmp").c_str(), L"bmp"); }, d + L"s.bmp", 200,
+       100, "BM"},
       {"the screen", [&] { return Img().SaveScreen((d + L"screen.bmp").c_str(), L"bmp"); }, d + L"screen.bmp",
        GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), "BM"},
       {"zoom to nothing", [&] { return !Img().Zoom(src.c_str(), 0, 0, 0, nullptr, L"png"); }, src, 200, 100, "\x89PNG"},
-      {"zoom of no picture", [&] { return !Img().Zoom((d + L"x.png").c_str(), 50, 0, 0, nullptr, L"png"); }, d + L"x.png"},
-      {"zoom with no encoder", [&] { return !Img().Zoom(src.c_str(), 50, 0, 0, (d + L"x.out").c_str(), L"nosuch"); }, d + L"x.out"},
-      {"save of no picture", [&] { return !Img().SavePic((d + L"x.png").c_str(), (d + L"n.bmp").c_str(), L"bmp"); }, d + L"n.bmp"},
-      {"save with no encoder", [&] { return !Img().SavePic(src.c_str(), (d + L"n.bmp").c_str(), L"nosuch"); }, d + L"n.bmp"},
-      {"the screen with no encoder", [&] { return !Img().SaveScreen((d + L"n.bmp").c_str(), L"nosuch"); }, d + L"n.bmp"},
-      {"zoom and save to a full disk", [&] {
-         return full.empty() ||
-                (!Img().Zoom(src.c_str(), 50, 0, 0, full.c_str(), L"png") && !Img().SavePic(src.c_str(), full.c_str(), L"bmp"));
-       }, d + L"n.bmp"},
+      {"zoom of no picture", [&] { return !Img().Zoom((d + L"x.png").c_str(), 50, 0, 0, nullptr, L"png"); },
+       d + L"x.png"},
+      {"zoom with no encoder", [&] { return !Img().Zoom(src.c_str(), 50, 0, 0, (d + L"x.out").c_str(), L"nosuch"); },
+       d + L"x.out"},
+      {"save of no picture", [&] { return !Img().SavePic((d + L"x.png").c_str(), (d + L"n.bmp").c_str(), L"bmp"); },
+       d + L"n.bmp"},
+      {"save with no encoder", [&] { return !Img().SavePic(src.c_str(), (d + L"n.bmp").c_str(), L"nosuch"); },
+       d + L"n.bmp"},
+      {"the screen with no encoder", [&] { return !Img().SaveScreen((d + L"n.bmp").c_str(), L"nosuch"); },
+       d + L"n.bmp"},
+      {"zoom and save to a full disk",
+       [&] {
+         return full.empty() || (!Img().Zoom(src.c_str(), 50, 0, 0, full.c_str(), L"png") &&
+                                 !Img().SavePic(src.c_str(), full.c_str(), L"bmp"));
+       },
+       d + L"n.bmp"},
   };
   for (const auto& row : rows) {
     EXPECT_TRUE(row.call()) << row.what;
     int w = 0, h = 0;
     Img().GetImgSize(row.file.c_str(), w, h);
-    EXPECT_EQ(std::tuple(row.w, row.h, row.magic), std::tuple(w, h, ReadAll(row.file).substr(0, row.magic.size()))) << row.what;
+    EXPECT_EQ(std::tuple(row.w, row.h, row.magic), std::tuple(w, h, ReadAll(row.file).substr(0, row.magic.size())))
+        << row.what;
   }
 }
 
@@ -147,8 +169,9 @@ TEST(PictureFiles, RectanglesWindowsAndStreams) {
   Gdiplus::Bitmap saved(path.c_str(), FALSE);
   Gdiplus::Color first, last;
   saved.GetPixel(0, 0, &first), saved.GetPixel(39, 29, &last);
-  EXPECT_EQ(std::tuple(40u, 30u, 0xFF00FF00u, 0xFF00FF00u),
-            std::tuple(saved.GetWidth(), saved.GetHeight(), first.GetValue() | 0xFF000000, last.GetValue() | 0xFF000000));
+  EXPECT_EQ(
+      std::tuple(40u, 30u, 0xFF00FF00u, 0xFF00FF00u),
+      std::tuple(saved.GetWidth(), saved.GetHeight(), first.GetValue() | 0xFF000000, last.GetValue() | 0xFF000000));
   const Window window = MakeWindow(90, 40);
   int w = 0, h = 0;
   const std::wstring shot = Dir() + L"window.png";
@@ -158,8 +181,10 @@ TEST(PictureFiles, RectanglesWindowsAndStreams) {
   ASSERT_EQ(S_OK, CreateStreamOnHGlobal(nullptr, TRUE, stream.put()));
   stream->Write("xyz", 3, nullptr);
   const auto bitmap = static_cast<HBITMAP>(GetCurrentObject(f.dc(), OBJ_BITMAP));
-  EXPECT_FALSE(Img().BmToStream(bitmap, stream.get(), L"nosuch") || Img().SavePic(f.dc(), area, (path + L"2").c_str(), L"nosuch") ||
-               Img().SavePic(f.dc(), RECT{40, 30, 40, 60}, (path + L"2").c_str(), L"png") || kvtest::Exists(path + L"2"));
+  EXPECT_FALSE(Img().BmToStream(bitmap, stream.get(), L"nosuch") ||
+               Img().SavePic(f.dc(), area, (path + L"2").c_str(), L"nosuch") ||
+               Img().SavePic(f.dc(), RECT{40, 30, 40, 60}, (path + L"2").c_str(), L"png") ||
+               kvtest::Exists(path + L"2"));
   ASSERT_TRUE(Img().BmToStream(bitmap, stream.get(), L"png"));
   EXPECT_EQ("", kvtest::ReadRest(stream.get()));
   ASSERT_EQ(S_OK, stream->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
@@ -176,7 +201,8 @@ Records Parse(const std::string& package) {
   for (uint32_t length = 0; package.size() - at >= 64; at += 64 + length) {
     std::memcpy(&length, package.data() + at + 60, 4);
     if (length > package.size() - at - 64) break;
-    records.emplace(reinterpret_cast<const wchar_t*>(package.substr(at, 60).append(2, '\0').data()), package.substr(at + 64, length));
+    records.emplace(reinterpret_cast<const wchar_t*>(package.substr(at, 60).append(2, '\0').data()),
+                    package.substr(at + 64, length));
   }
   EXPECT_EQ(package.size(), at) << "trailing bytes";
   return records;
@@ -194,22 +220,31 @@ std::string Record(const std::wstring& name, const std::string& data, uint32_t l
 TEST(Skin, PackagesHoldEveryFileByItsNameOrFailWhole) {
   const std::wstring src = kvtest::FreshDir(L"gfx_skin"), out = Dir();
   const std::wstring big3 = kvtest::FreshDir(L"gfx_skin3"), big4 = kvtest::FreshDir(L"gfx_skin4");
-  for (const wchar_t* name : {L"bg.png", L"ok_0.png", L"a.b.png", L".hidden", L"nodot", L"name_of_twenty_nine_character.png",
-                              L"name_of_thirty_characters_abcd.png", L"sub.folder\\inner.png"})
+  for (const wchar_t* name :
+       {L"bg.png", L"ok_0.png", L"a.b.png", L".hidden", L"nodot", L"name_of_twenty_nine_character.png",
+        L"name_of_thirty_characters_abcd.png", L"sub.folder\\inner.png"})
     kvtest::WriteText(src + name, kvtest::Utf8(name).substr(0, 2));
   kvtest::WriteText(src + L"empty.dat", "");
   CKvSkin skin;
   ASSERT_TRUE(skin.MakeSkin(src.c_str(), (out + L"pack.kvs").c_str()));
   // Up to the first dot after the last backslash; a name too long for 29 characters is left out.
-  EXPECT_EQ((Records{{L"bg", "bg"}, {L"ok_0", "ok"}, {L"a", "a."}, {L"", ".h"}, {L"", "no"}, {L"empty", ""},
+  EXPECT_EQ((Records{{L"bg", "bg"},
+                     {L"ok_0", "ok"},
+                     {L"a", "a."},
+                     {L"", ".h"},
+                     {L"", "no"},
+                     {L"empty", ""},
                      {L"name_of_twenty_nine_character", "na"}}),
             Parse(ReadAll(out + L"pack.kvs")));
   ASSERT_TRUE(kvtest::SparseFile(big3 + L"huge.bin", 3LL << 30) && kvtest::SparseFile(big4 + L"huge.bin", 4LL << 30));
   const std::tuple<const char*, std::wstring, std::wstring> failures[] = {
-      {"no folder for the package", src, out + L"no\\such\\p.kvs"}, {"no folder to pack", out + L"absent\\", out + L"empty.kvs"},
-      {"a file too large for memory", big3, out + L"big.kvs"}, {"a file too large for a record", big4, out + L"big.kvs"},
+      {"no folder for the package", src, out + L"no\\such\\p.kvs"},
+      {"no folder to pack", out + L"absent\\", out + L"empty.kvs"},
+      {"a file too large for memory", big3, out + L"big.kvs"},
+      {"a file too large for a record", big4, out + L"big.kvs"},
       {"a full disk", src, kvtest::FullDevice()}};
-  for (const auto& [what, folder, package] : failures) EXPECT_FALSE(skin.MakeSkin(folder.c_str(), package.c_str())) << what;
+  for (const auto& [what, folder, package] : failures)
+    EXPECT_FALSE(skin.MakeSkin(folder.c_str(), package.c_str())) << what;
   EXPECT_EQ(std::pair(true, std::string()), std::pair(kvtest::Exists(out + L"empty.kvs"), ReadAll(out + L"empty.kvs")));
   wchar_t themes[MAX_PATH + 8];
   std::fill(std::begin(themes), std::end(themes), L'z');
@@ -227,7 +262,8 @@ TEST(Skin, RecordsAreServedOnceFoundAndNeverReadPastTheEnd) {
   kvtest::RemoveTree(dir);
   EXPECT_FALSE(skin.LoadSkin(L"kvtest_skin"));  // no package yet
   EXPECT_EQ(std::pair(2, (IStream*)nullptr), std::pair(skin.GetResType(), first));
-  kvtest::WriteText(dir + L"skin.kvs", Record(L"bg", "background") + Record(L"empty", "") + Record(L"dup", "1") + Record(L"dup", "2"));
+  kvtest::WriteText(dir + L"skin.kvs",
+                    Record(L"bg", "background") + Record(L"empty", "") + Record(L"dup", "1") + Record(L"dup", "2"));
   ASSERT_TRUE(skin.LoadSkin(nullptr) && skin.GetRes(L"bg", first));  // the skin named before
   char four[4];
   first->Read(four, 4, nullptr);
@@ -236,16 +272,17 @@ TEST(Skin, RecordsAreServedOnceFoundAndNeverReadPastTheEnd) {
   ASSERT_TRUE(skin.GetRes(L"empty", first) && skin.GetRes(L"dup", again));
   STATSTG stat = {};
   first->Stat(&stat, STATFLAG_NONAME);
-  EXPECT_EQ(std::pair(0ull, std::string("1")), std::pair(stat.cbSize.QuadPart, kvtest::ReadRest(again)));  // duplicates: the first
-  EXPECT_FALSE(skin.GetRes(L"BG", first));  // names compare exactly
+  EXPECT_EQ(std::pair(0ull, std::string("1")),
+            std::pair(stat.cbSize.QuadPart, kvtest::ReadRest(again)));  // duplicates: the first
+  EXPECT_FALSE(skin.GetRes(L"BG", first));                              // names compare exactly
   skin.FreeSkin();
   EXPECT_FALSE(skin.GetRes(L"bg", first));
   // Damaged: a length past the end (b claims 1000 bytes, 20 follow, c lies inside them), one that
   // wraps around (2^32 - 64 would bring a trusting walk back to the same record for ever), a head
   // cut short. What comes before stays readable.
-  for (const auto& [package, cut] : {std::pair(Record(L"b", std::string(20, 'x') + Record(L"c", ""), 1000), L"b"),
-                                     std::pair(Record(L"loop", "", 0xFFFFFFC0u), L"loop"),
-                                     std::pair(Record(L"c", "").substr(0, 40), L"c")}) {
+  for (const auto& [package, cut] :
+       {std::pair(Record(L"b", std::string(20, 'x') + Record(L"c", ""), 1000), L"b"),
+        std::pair(Record(L"loop", "", 0xFFFFFFC0u), L"loop"), std::pair(Record(L"c", "").substr(0, 40), L"c")}) {
     kvtest::WriteText(dir + L"skin.kvs", Record(L"a", "data") + package);
     ASSERT_TRUE(skin.LoadSkin(L"kvtest_skin") && skin.GetRes(L"a", first)) << kvtest::Utf8(cut);
     EXPECT_EQ("data", kvtest::ReadRest(first));

@@ -19,7 +19,10 @@ inline void ExpectRows(std::initializer_list<Row> rows) {
 constexpr uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00, kBlue = 0xFF0000FF, kYellow = 0xFFFFFF00;
 constexpr uint32_t kBands[] = {kRed, kGreen, kBlue, kYellow};
 inline CKvImage& Img() { return *GetKvImage(); }
-inline const std::wstring& Dir() { static const std::wstring dir = kvtest::FreshDir(L"gfx"); return dir; }
+inline const std::wstring& Dir() {
+  static const std::wstring dir = kvtest::FreshDir(L"gfx");
+  return dir;
+}
 
 // A PNG in Dir() whose pixel (x, y) is colour(x, y), straight alpha; made once per run.
 inline std::wstring Picture(const wchar_t* name, int w, int h, uint32_t (*colour)(int, int)) {
@@ -36,7 +39,8 @@ inline std::wstring Picture(const wchar_t* name, int w, int h, uint32_t (*colour
 // Hidden: GDI works on it, and it covers nothing on the shared display.
 using Window = std::unique_ptr<HWND__, BOOL(WINAPI*)(HWND)>;
 inline Window MakeWindow(int w, int h, const wchar_t* cls = L"STATIC") {
-  return Window(CreateWindowExW(WS_EX_TOOLWINDOW, cls, L"", WS_POPUP, 0, 0, w, h, nullptr, nullptr, nullptr, nullptr), DestroyWindow);
+  return Window(CreateWindowExW(WS_EX_TOOLWINDOW, cls, L"", WS_POPUP, 0, 0, w, h, nullptr, nullptr, nullptr, nullptr),
+                DestroyWindow);
 }
 
 }  // namespace gfxtest

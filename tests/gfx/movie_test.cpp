@@ -36,7 +36,9 @@ std::vector<Shown> Frames(int id) {
   std::lock_guard<std::mutex> hold(g_lock);
   return g_shown[id];
 }
-bool WaitFrames(int id, size_t n) { return kvtest::PollUntil([&] { return Frames(id).size() >= n; }, 20000); }
+bool WaitFrames(int id, size_t n) {
+  return kvtest::PollUntil([&] { return Frames(id).size() >= n; }, 20000);
+}
 bool Ended(int id) {  // every thread that showed a frame of id
   std::vector<HANDLE> threads;
   {
@@ -48,11 +50,17 @@ bool Ended(int id) {  // every thread that showed a frame of id
 
 // Four 60-pixel frames, red, green, blue, yellow; an arrow that no turn or mirror maps onto itself
 // (a red bar along the top, a green block at the left); white.
-std::wstring Strip() { return Picture(L"strip.png", 240, 60, [](int x, int) { return kBands[x / 60]; }); }
-std::wstring Arrow() {
-  return Picture(L"arrow.png", 60, 60, [](int x, int y) { return y < 8 ? kRed : x < 10 && y >= 10 && y < 50 ? kGreen : 0u; });
+std::wstring Strip() {
+  return Picture(L"strip.png", 240, 60, [](int x, int) { return kBands[x / 60]; });
 }
-std::wstring White() { return Picture(L"white.png", 30, 30, [](int, int) { return 0xFFFFFFFFu; }); }
+std::wstring Arrow() {
+  return Picture(L"arrow.png", 60, 60, [](int x, int y) {
+    return y < 8 ? kRed : x < 10 && y >= 10 && y < 50 ? kGreen : 0u;
+  });
+}
+std::wstring White() {
+  return Picture(L"white.png", 30, 30, [](int, int) { return 0xFFFFFFFFu; });
+}
 
 class Movie : public ::testing::Test {
  protected:
@@ -70,7 +78,8 @@ class Movie : public ::testing::Test {
 TEST_F(Movie, RecordsAreOncePerIdStartStoppedAndNeverMove) {
   EXPECT_EQ(std::pair(false, -1), std::pair(Img().isStop(1001), Img().GetMovieIndex(1001)));
   ASSERT_TRUE(Img().AddMovie(nullptr, Strip().c_str(), 0, 0, 4, 50, 1001, 0, 10, 10, nullptr));
-  EXPECT_TRUE(Img().AddMovie(nullptr, 60052, L"IMG", 5, 5, 9, 10, 1001, 3, 20, 20, nullptr));  // the same id: nothing changes
+  EXPECT_TRUE(
+      Img().AddMovie(nullptr, 60052, L"IMG", 5, 5, 9, 10, 1001, 3, 20, 20, nullptr));  // the same id: nothing changes
   ASSERT_TRUE(Img().AddMovie(nullptr, 60052, L"IMG", 0, 0, 2, 50, 1002, 3, 10, 10, nullptr));
   EXPECT_EQ(std::pair(true, Img().GetMovieIndex(1001) + 1), std::pair(Img().isStop(1001), Img().GetMovieIndex(1002)));
   Img().StopMovie(999999);  // unknown: ignored
@@ -104,8 +113,10 @@ TEST_F(Movie, FramesComeInTurnFromOneThreadUntilStopped) {
     EXPECT_TRUE(Img().isStop(row.id) && Ended(row.id)) << row.id;
     const std::vector<Shown> shown = Frames(row.id);
     for (size_t i = 0; i < row.looks.size() + 2; ++i) {
-      const std::string seen = row.effect ? shown[i].look.substr(1) : shown[i].look.substr(0, 1), want = row.looks[i % row.looks.size()];
-      EXPECT_TRUE(want == seen || (want == diagonal && want.find(seen) != std::string::npos)) << row.id << " frame " << i << ": " << seen;
+      const std::string seen = row.effect ? shown[i].look.substr(1) : shown[i].look.substr(0, 1),
+                        want = row.looks[i % row.looks.size()];
+      EXPECT_TRUE(want == seen || (want == diagonal && want.find(seen) != std::string::npos))
+          << row.id << " frame " << i << ": " << seen;
       EXPECT_EQ(shown[0].thread, shown[i].thread) << row.id;
     }
   }

@@ -98,8 +98,7 @@ int ArgsCommand(const Args&) {
   // The gate lets a test see that whoever started this program did not wait for its end.
   const std::wstring gate = OwnFolder() + L"args.gate";
   if (::GetFileAttributesW(gate.c_str()) == INVALID_FILE_ATTRIBUTES) ::Sleep(500);
-  for (int i = 0; i < 3000 && ::GetFileAttributesW(gate.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
-    ::Sleep(10);
+  for (int i = 0; i < 3000 && ::GetFileAttributesW(gate.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(10);
   if (kv::UniqueStdioFile f(_wfopen((OwnFolder() + L"args.txt").c_str(), L"wb")); f)
     std::fputs(Utf8(::GetCommandLineW()).c_str(), f.get());
   return 0;
@@ -139,8 +138,8 @@ DWORD WINAPI WatchSecond(void*) {
   ::Sleep(2000);
   wchar_t exe[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  Append(std::wstring(exe) + L".threads.txt", "alive=" + std::to_string(alive ? 1 : 0) +
-                                                 " cpu_ms=" + std::to_string(ThreadCpuMs(g_second) - before));
+  Append(std::wstring(exe) + L".threads.txt",
+         "alive=" + std::to_string(alive ? 1 : 0) + " cpu_ms=" + std::to_string(ThreadCpuMs(g_second) - before));
   return 0;
 }
 
@@ -156,8 +155,7 @@ int CrashCommand(const Args& args) {
     g_second = ::CreateThread(nullptr, 0, SecondFault, nullptr, 0, nullptr);
     kv::UniqueHandleKernel(::CreateThread(nullptr, 0, WatchSecond, nullptr, 0, nullptr));
   }
-  std::printf("faulting main=%lu second=%lu\n", ::GetCurrentThreadId(),
-              g_second ? ::GetThreadId(g_second) : 0ul);
+  std::printf("faulting main=%lu second=%lu\n", ::GetCurrentThreadId(), g_second ? ::GetThreadId(g_second) : 0ul);
   std::fflush(stdout);
   if (two) ::SetEvent(g_go);
   Fault();
@@ -170,8 +168,7 @@ int RemoteFaultCommand(const Args& args) {
   kv::UniqueHandleKernel snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-       more = ::Process32NextW(snapshot.get(), &entry)) {
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
     kv::UniqueHandleKernel process(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID));
     wchar_t image[MAX_PATH] = {};
     DWORD size = MAX_PATH;
@@ -207,7 +204,8 @@ int ExitAppCommand(const Args&) {
     std::fflush(stdout);
   });
   g_exit_started = ::GetTickCount();
-  GetKvThread()->StartTimer(1, [](void*) {}, 5000, nullptr);  // asleep: Stop ends it after 100 ms
+  GetKvThread()->StartTimer(
+      1, [](void*) {}, 5000, nullptr);  // asleep: Stop ends it after 100 ms
   GetKvApp()->ExitApp();
   return 3;
 }
@@ -290,8 +288,8 @@ int InstanceCommand(const Args& args) {
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"KvInstanceHelper";
     ::RegisterClassW(&wc);
-    window = ::CreateWindowExW(0, wc.lpszClassName, name.c_str(), WS_OVERLAPPEDWINDOW, 10, 10, 200,
-                               100, nullptr, nullptr, wc.hInstance, nullptr);
+    window = ::CreateWindowExW(0, wc.lpszClassName, name.c_str(), WS_OVERLAPPEDWINDOW, 10, 10, 200, 100, nullptr,
+                               nullptr, wc.hInstance, nullptr);
     ::ShowWindow(window, SW_SHOWMINIMIZED);
   }
   Append(g_report, "check " + std::to_string(CheckOneInstance(name.c_str(), nullptr)));
@@ -299,8 +297,8 @@ int InstanceCommand(const Args& args) {
   // Until the quit event, a WM_QUIT, or 30 seconds.
   for (const DWORD start = ::GetTickCount(); ::GetTickCount() - start < 30000;) {
     HANDLE wait = quit.get();
-    if (::MsgWaitForMultipleObjects(1, &wait, FALSE, 30000 - (::GetTickCount() - start),
-                                    QS_ALLINPUT) != WAIT_OBJECT_0 + 1)
+    if (::MsgWaitForMultipleObjects(1, &wait, FALSE, 30000 - (::GetTickCount() - start), QS_ALLINPUT) !=
+        WAIT_OBJECT_0 + 1)
       break;
     MSG msg;
     bool done = false;
@@ -347,13 +345,12 @@ int NetCommand(const Args& args) {
   std::vector<char> buffer(static_cast<size_t>(_wtoi(args[post ? 3 : 2].c_str())), '\0');
   CKvNet::Instance();  // the client and zlib in place: the request alone is measured
   const SIZE_T before = PeakWorkingSet();
-  const int result =
-      post ? CKvNet::Instance().Post(args[1].c_str(), data.data(), static_cast<int>(data.size()),
-                                     buffer.data(), static_cast<int>(buffer.size()))
-           : GetUrlInfo(args[1].c_str(), buffer.data(), static_cast<int>(buffer.size()));
-  std::printf("result %d\ninfolen %d\nbody %s\nmemory %lu %lu\n", result,
-              CKvNet::Instance().GetInfoLen(), Hex(std::string(buffer.begin(), buffer.end())).c_str(),
-              static_cast<unsigned long>(before), static_cast<unsigned long>(PeakWorkingSet()));
+  const int result = post ? CKvNet::Instance().Post(args[1].c_str(), data.data(), static_cast<int>(data.size()),
+                                                    buffer.data(), static_cast<int>(buffer.size()))
+                          : GetUrlInfo(args[1].c_str(), buffer.data(), static_cast<int>(buffer.size()));
+  std::printf("result %d\ninfolen %d\nbody %s\nmemory %lu %lu\n", result, CKvNet::Instance().GetInfoLen(),
+              Hex(std::string(buffer.begin(), buffer.end())).c_str(), static_cast<unsigned long>(before),
+              static_cast<unsigned long>(PeakWorkingSet()));
   return 0;
 }
 
@@ -419,10 +416,18 @@ int LoadCommand(const Args& args) {
 
 int wmain(int argc, wchar_t** argv) {
   const std::map<std::wstring, std::function<int(const Args&)>> commands = {
-      {L"args", ArgsCommand},       {L"crash", CrashCommand},   {L"remote-fault", RemoteFaultCommand},
-      {L"exitapp", ExitAppCommand}, {L"hash", HashCommand},     {L"instance", InstanceCommand},
-      {L"sleep", SleepCommand},     {L"net", NetCommand},       {L"log", LogCommand},
-      {L"msgbox", MsgBoxCommand},   {L"uninstall", UninstallCommand}, {L"load", LoadCommand},
+      {L"args", ArgsCommand},
+      {L"crash", CrashCommand},
+      {L"remote-fault", RemoteFaultCommand},
+      {L"exitapp", ExitAppCommand},
+      {L"hash", HashCommand},
+      {L"instance", InstanceCommand},
+      {L"sleep", SleepCommand},
+      {L"net", NetCommand},
+      {L"log", LogCommand},
+      {L"msgbox", MsgBoxCommand},
+      {L"uninstall", UninstallCommand},
+      {L"load", LoadCommand},
   };
   wchar_t exe[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, exe, MAX_PATH);

@@ -81,11 +81,10 @@ HttpRequest ParseRequest(const std::string& raw) {
   request.target = sp2 > sp1 ? first.substr(sp1 + 1, sp2 - sp1 - 1) : "";
   while (line_end != std::string::npos) {
     const size_t next = head.find("\r\n", line_end + 2);
-    const std::string line = head.substr(line_end + 2, next == std::string::npos ? std::string::npos
-                                                                                 : next - line_end - 2);
+    const std::string line =
+        head.substr(line_end + 2, next == std::string::npos ? std::string::npos : next - line_end - 2);
     const size_t colon = line.find(':');
-    if (colon != std::string::npos)
-      request.headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
+    if (colon != std::string::npos) request.headers.emplace_back(line.substr(0, colon), Trim(line.substr(colon + 1)));
     line_end = next;
   }
   if (head_end != std::string::npos) request.body = raw.substr(head_end + 4);
@@ -123,17 +122,15 @@ std::wstring FreshDir(const std::wstring& name) {
 }
 
 std::string Utf8(const std::wstring& text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
+  const int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
   return out;
 }
 
 std::wstring Wide(const std::string& utf8) {
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                         nullptr, 0);
+  const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(size), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
   return out;
@@ -149,9 +146,7 @@ void WriteText(const std::wstring& path, const std::string& bytes) {
   std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;
 }
 
-bool Exists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Wine cannot remove a link to a folder through any Windows call: there the Linux side removes
 // links, and whole trees, whose removal never follows a link.
@@ -212,8 +207,7 @@ bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
   };
   // Windows makes the link itself; Wine answers success and makes nothing.
-  if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && is_link())
-    return true;
+  if (::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY) && is_link()) return true;
   const std::wstring link_unix = LinuxPath(link), target_unix = LinuxPath(target);
   return !link_unix.empty() && !target_unix.empty() &&
          OnLinux(L"ln", L"-s \"" + target_unix + L"\" \"" + link_unix + L"\"", is_link);
@@ -270,8 +264,7 @@ ProcessResult Run(const std::wstring& command_line, const std::wstring& dir, DWO
   return result;
 }
 
-ProcessResult Helper(const std::wstring& arguments, const std::wstring& dir,
-                     const std::wstring& program) {
+ProcessResult Helper(const std::wstring& arguments, const std::wstring& dir, const std::wstring& program) {
   const std::wstring path = program.empty() ? BinDir() + L"kvtesthelper.exe" : program;
   return Run(L"\"" + path + L"\" " + arguments, dir);
 }
@@ -288,8 +281,8 @@ std::vector<std::string> Lines(const std::string& text) {
 
 std::wstring LinuxPath(const std::wstring& path) {
   using Fn = char*(__cdecl*)(const wchar_t*);
-  static const auto unix_name = reinterpret_cast<Fn>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  static const auto unix_name = reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   char* name = unix_name ? unix_name(path.c_str()) : nullptr;
   if (!name) return {};
   std::string text = name;
@@ -298,8 +291,7 @@ std::wstring LinuxPath(const std::wstring& path) {
   return Wide(text);
 }
 
-bool OnLinux(const std::wstring& program, const std::wstring& arguments,
-             const std::function<bool()>& done) {
+bool OnLinux(const std::wstring& program, const std::wstring& arguments, const std::function<bool()>& done) {
   if (LinuxPath(L"C:\\").empty()) return false;
   Run(L"Z:\\bin\\" + program + L" " + arguments);
   return PollUntil(done, 10000);
@@ -376,30 +368,28 @@ TempRegKey::~TempRegKey() {
   for (REGSAM view : {0, KEY_WOW64_32KEY, KEY_WOW64_64KEY}) DeleteRegTree(root, path, view);
 }
 
-bool SetRegRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type,
-               const void* data, DWORD bytes, REGSAM view) {
+bool SetRegRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD bytes,
+               REGSAM view) {
   kv::UniqueKey key;
-  if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
-                        key.put(), nullptr) != ERROR_SUCCESS)
+  if (::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr) !=
+      ERROR_SUCCESS)
     return false;
-  return !name || ::RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data),
-                                   bytes) == ERROR_SUCCESS;
+  return !name || ::RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes) == ERROR_SUCCESS;
 }
 
-bool SetRegText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text,
-                REGSAM view) {
-  return SetRegRaw(root, path, name, REG_SZ, text.c_str(),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)), view);
+bool SetRegText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text, REGSAM view) {
+  return SetRegRaw(root, path, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
+                   view);
 }
 
-std::wstring RegText(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view,
-                     bool* found) {
+std::wstring RegText(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view, bool* found) {
   wchar_t text[1024] = {};
   DWORD bytes = sizeof(text) - sizeof(wchar_t), type = 0;
   kv::UniqueKey key(OpenKey(root, path, KEY_READ | view));
-  const bool ok = key && ::RegQueryValueExW(key.get(), name, nullptr, &type,
-                                            reinterpret_cast<BYTE*>(text), &bytes) == ERROR_SUCCESS &&
-                  (type == REG_SZ || type == REG_EXPAND_SZ);
+  const bool ok =
+      key &&
+      ::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) == ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ);
   if (found) *found = ok;
   return ok ? text : L"";
 }
@@ -409,8 +399,7 @@ bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
 }
 
 void DeleteRegTree(HKEY root, const std::wstring& path, REGSAM view) {
-  if (kv::UniqueKey key(OpenKey(root, path, KEY_ALL_ACCESS | view)); key)
-    ::RegDeleteTreeW(key.get(), nullptr);
+  if (kv::UniqueKey key(OpenKey(root, path, KEY_ALL_ACCESS | view)); key) ::RegDeleteTreeW(key.get(), nullptr);
   ::RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
 
@@ -483,15 +472,13 @@ bool Frame::SavePng(const std::wstring& path) const {
 
 bool Near(uint32_t a, uint32_t b, int tolerance) {
   for (int shift = 0; shift < 32; shift += 8)
-    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) >
-        tolerance)
+    if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > tolerance)
       return false;
   return true;
 }
 
 bool UseProgramPictures() {
-  static HMODULE module = ::LoadLibraryExW((BinDir() + L"kvUninstall.exe").c_str(), nullptr,
-                                           LOAD_LIBRARY_AS_DATAFILE);
+  static HMODULE module = ::LoadLibraryExW((BinDir() + L"kvUninstall.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!module) return false;
   GetKvImage()->SetInst(module);
   return true;
@@ -506,8 +493,8 @@ std::string HttpRequest::Header(const std::string& name) const {
 }
 
 int HttpRequest::CountHeader(const std::string& name) const {
-  return static_cast<int>(std::count_if(headers.begin(), headers.end(),
-                                        [&](const auto& h) { return Lower(h.first) == Lower(name); }));
+  return static_cast<int>(
+      std::count_if(headers.begin(), headers.end(), [&](const auto& h) { return Lower(h.first) == Lower(name); }));
 }
 
 HttpAnswer Answer(const std::string& body, const std::string& encoding, int status) {
@@ -526,10 +513,9 @@ Wire::Wire(const char* address, unsigned short port) : address_(address) {
   std::replace(path.begin(), path.end(), L'/', L'\\');
   const int factory = std::atoi(ReadAll(path).c_str());
   if (factory <= 0) return;
-  const std::string answer =
-      Exchange("127.0.0.1", static_cast<unsigned short>(factory),
-               "GET /kvwire/new?address=" + address_ + "&port=" + std::to_string(port) +
-                   " HTTP/1.1\r\nHost: kvwire\r\n\r\n");
+  const std::string answer = Exchange(
+      "127.0.0.1", static_cast<unsigned short>(factory),
+      "GET /kvwire/new?address=" + address_ + "&port=" + std::to_string(port) + " HTTP/1.1\r\nHost: kvwire\r\n\r\n");
   port_ = static_cast<unsigned short>(std::atoi(answer.c_str()));
 }
 
@@ -544,8 +530,8 @@ void Wire::SetAnswer(const HttpAnswer& answer) {
   for (const auto& [n, v] : answer.headers) spec += n + ": " + v + "\r\n";
   if (answer.reset_after) spec += "Reset-After: " + std::to_string(answer.reset_after) + "\r\n";
   spec += "\r\n" + answer.body;
-  Order("POST /kvwire/answer HTTP/1.1\r\nHost: kvwire\r\nContent-Length: " +
-        std::to_string(spec.size()) + "\r\n\r\n" + spec);
+  Order("POST /kvwire/answer HTTP/1.1\r\nHost: kvwire\r\nContent-Length: " + std::to_string(spec.size()) + "\r\n\r\n" +
+        spec);
 }
 
 std::vector<HttpRequest> Wire::Requests() {
@@ -617,8 +603,8 @@ DWORD OpenHandles() {
   DWORD count = 0;
   if (::GetProcessHandleCount(::GetCurrentProcess(), &count) && count) return count;
   using Query = NTSTATUS(NTAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  const auto query = reinterpret_cast<Query>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
   std::vector<BYTE> list(1 << 16);
   NTSTATUS status = 0;
   while (query && (status = query(SystemHandleInformation, list.data(), static_cast<ULONG>(list.size()),
@@ -642,16 +628,15 @@ bool SparseFile(const std::wstring& path, long long size) {
 std::wstring FullDevice() {
   // A device has no file attributes: opening it is the test.
   const std::wstring path = L"Z:\\dev\\full";
-  kv::UniqueFile device(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_EXISTING, 0, nullptr));
+  kv::UniqueFile device(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
   return device ? path : L"";
 }
 
 std::string ReadRest(IStream* stream) {
   std::string rest;
   char chunk[4096];
-  for (ULONG got = 0; stream && SUCCEEDED(stream->Read(chunk, sizeof(chunk), &got)) && got;)
-    rest.append(chunk, got);
+  for (ULONG got = 0; stream && SUCCEEDED(stream->Read(chunk, sizeof(chunk), &got)) && got;) rest.append(chunk, got);
   return rest;
 }
 

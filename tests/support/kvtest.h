@@ -57,18 +57,15 @@ struct ProcessResult {
 
 // Starts command_line (a program path, quoted where needed, plus arguments) in dir (empty: this
 // process's folder), waits at most timeout_ms and collects its output.
-ProcessResult Run(const std::wstring& command_line, const std::wstring& dir = L"",
-                  DWORD timeout_ms = 60000);
+ProcessResult Run(const std::wstring& command_line, const std::wstring& dir = L"", DWORD timeout_ms = 60000);
 // The test helper program (kvtesthelper.exe of the bin folder, or program when given: a copy of
 // it elsewhere) with a sub-command and its arguments.
-ProcessResult Helper(const std::wstring& arguments, const std::wstring& dir = L"",
-                     const std::wstring& program = L"");
+ProcessResult Helper(const std::wstring& arguments, const std::wstring& dir = L"", const std::wstring& program = L"");
 std::vector<std::string> Lines(const std::string& text);
 
 // Under Wine: runs /bin/<program> on the Linux side and waits (at most 10 s) until done says its
 // work is visible: Wine does not wait for a Linux program. False elsewhere.
-bool OnLinux(const std::wstring& program, const std::wstring& arguments,
-             const std::function<bool()>& done);
+bool OnLinux(const std::wstring& program, const std::wstring& arguments, const std::function<bool()>& done);
 // The Linux name of a path under Wine; empty elsewhere.
 std::wstring LinuxPath(const std::wstring& path);
 
@@ -98,12 +95,10 @@ struct TempRegKey {
   HKEY root;
   std::wstring path;
 };
-bool SetRegText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text,
-                REGSAM view = 0);
-bool SetRegRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type,
-               const void* data, DWORD bytes, REGSAM view = 0);
-std::wstring RegText(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view = 0,
-                     bool* found = nullptr);
+bool SetRegText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& text, REGSAM view = 0);
+bool SetRegRaw(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data, DWORD bytes,
+               REGSAM view = 0);
+std::wstring RegText(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view = 0, bool* found = nullptr);
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
 void DeleteRegTree(HKEY root, const std::wstring& path, REGSAM view = 0);
 // KV_EXPECT_WOW64 as the test table sets it: 1 under WOW64, 0 in the 32-bit prefix, -1 unset.
@@ -150,7 +145,7 @@ bool UseProgramPictures();
 
 struct HttpRequest {
   std::string method;
-  std::string target;  // path and query, or the absolute URL through a proxy
+  std::string target;                                        // path and query, or the absolute URL through a proxy
   std::vector<std::pair<std::string, std::string>> headers;  // in order, values trimmed
   std::string body;
   // Value of the first header of that name (any case); empty when absent.

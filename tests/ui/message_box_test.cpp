@@ -15,7 +15,9 @@ namespace {
 // its modal loop.
 struct ProbeBox : CKvMsgBox {
   void Redraw() override { Note(&captions), CKvMsgBox::Redraw(); }
-  void PlayEffect(int effect) override { Note(&closes), closed_on = ::GetCurrentThreadId(), CKvMsgBox::PlayEffect(effect); }
+  void PlayEffect(int effect) override {
+    Note(&closes), closed_on = ::GetCurrentThreadId(), CKvMsgBox::PlayEffect(effect);
+  }
   void Note(std::vector<std::wstring>* to) {
     std::lock_guard<std::mutex> lock(mutex);
     to->push_back(m_btnOk.m_strCaption);
@@ -41,17 +43,20 @@ struct ProbeBox : CKvMsgBox {
 // Made, never shown. style, check box (1 unchecked, 2 checked), own picture, button offset -> children, picture,
 // OK's top (-1: none), check box ticked. The message is centred in the band at (50, 50), 50 high.
 TEST(MsgBox, Kinds) {
-  const int rows[][8] = {{0, 0, 0, 0, 3, 60056, 170, 0},       {1, 0, 0, 0, 4, 60057, 170, 0}, {2, 0, 0, 0, 2, 0, -1, 0},
-                         {0, 0, 60061, -20, 3, 60061, 150, 0}, {1, 2, 0, 0, 5, 60057, 170, 1}, {0, 1, 0, 0, 4, 60056, 170, 0}};
+  const int rows[][8] = {{0, 0, 0, 0, 3, 60056, 170, 0}, {1, 0, 0, 0, 4, 60057, 170, 0},
+                         {2, 0, 0, 0, 2, 0, -1, 0},      {0, 0, 60061, -20, 3, 60061, 150, 0},
+                         {1, 2, 0, 0, 5, 60057, 170, 1}, {0, 1, 0, 0, 4, 60056, 170, 0}};
   for (const auto& r : rows) {
     ProbeBox box;
-    box.m_nStyle = r[0], box.m_bShowCheck = r[1], box.m_bCheckInit = r[1] == 2, box.m_nPicture = r[2], box.m_nButtonOffset = r[3];
+    box.m_nStyle = r[0], box.m_bShowCheck = r[1], box.m_bCheckInit = r[1] == 2, box.m_nPicture = r[2],
+    box.m_nButtonOffset = r[3];
     box.m_strMessage = L"卸载已完成。";
     ASSERT_TRUE(box.Create(WS_POPUP, 0, 0, 300, 200, 0, false, nullptr));
     const auto& kids = box.m_vecChildren;
     const bool ok = std::find(kids.begin(), kids.end(), &box.m_btnOk) != kids.end();
     EXPECT_EQ((std::vector<int>(r + 4, r + 8)),
-              (std::vector<int>{int(kids.size()), box.m_nPicture, ok ? box.m_btnOk.m_nY : -1, box.m_chkBox.m_bChecked})) << r[0] << r[1];
+              (std::vector<int>{int(kids.size()), box.m_nPicture, ok ? box.m_btnOk.m_nY : -1, box.m_chkBox.m_bChecked}))
+        << r[0] << r[1];
     kvtest::Frame f(300, 200);
     box.m_nPicture = 0, box.m_hIcon = nullptr;
     box.DrawOverlay(f.dc());
@@ -69,13 +74,15 @@ TEST(MsgBox, Countdown) {
   EXPECT_TRUE(counted.over && counted.closed_on != ::GetCurrentThreadId());
   clicked.click = {195, 182};  // Cancel
   EXPECT_EQ(2, clicked.Show(1, 5));
-  EXPECT_TRUE(clicked.over && clicked.captions.empty() && clicked.closes.size() == 1 && clicked.closed_on == ::GetCurrentThreadId());
+  EXPECT_TRUE(clicked.over && clicked.captions.empty() && clicked.closes.size() == 1 &&
+              clicked.closed_on == ::GetCurrentThreadId());
   kv::UniqueHandleKernel thread;
   {
     ProbeBox left;  // made but never run: nothing closes it
     left.m_nCountdown = 50;
     ASSERT_TRUE(left.Create(WS_POPUP, 0, 0, 300, 200, 0, false, nullptr));
-    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), left.m_hCountdownThread, ::GetCurrentProcess(), thread.put(), SYNCHRONIZE, 0, 0));
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), left.m_hCountdownThread, ::GetCurrentProcess(), thread.put(),
+                                  SYNCHRONIZE, 0, 0));
   }
   EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread.get(), 5000));
 }

@@ -38,7 +38,8 @@ struct ProbeDlg : CKvDlg {
 class Widgets : public ::testing::Test {
  protected:
   void SetUp() override {
-    static HMODULE pictures = ::LoadLibraryExW((kvtest::BinDir() + L"kvtesthelper.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    static HMODULE pictures =
+        ::LoadLibraryExW((kvtest::BinDir() + L"kvtesthelper.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_TRUE(pictures && host_.Create(0, 0, 0, 450, 230, 0, false, nullptr));
     GetKvImage()->SetInst(pictures);
   }
@@ -56,8 +57,10 @@ class Widgets : public ::testing::Test {
     for (const char* e = events; *e; ++e) {
       const int x = !std::isupper(*e) ? 10 : box ? 60 : 280, y = box ? 150 : 160;
       const int type = std::strchr("Mm", *e) ? 4 : std::strchr("Dd", *e) ? 0 : *e == 'R' ? 5 : 1;
-      if (*e == 'x') button_.m_bEnabled = box_.m_bEnabled = false;
-      else taken = (box ? static_cast<CKvBase&>(box_) : button_).OnMouse(x, y, type, nullptr);
+      if (*e == 'x')
+        button_.m_bEnabled = box_.m_bEnabled = false;
+      else
+        taken = (box ? static_cast<CKvBase&>(box_) : button_).OnMouse(x, y, type, nullptr);
     }
     return taken;
   }
@@ -69,29 +72,36 @@ class Widgets : public ::testing::Test {
 // b: a three-frame button, 4: a four-frame one, c: a check box, C: one made checked, k: one made checked and then
 // unchecked, which keeps the state.
 TEST_F(Widgets, StateMachines) {
-  struct Row { char widget; const char* events; long state, checked, downs, ups, taken; };
-  const Row rows[] = {
-      {'b', "M", 1, 0, 0, 0, 1},     {'b', "MD", 2, 0, 1, 0, 1},      {'b', "DU", 1, 0, 1, 1, 1},      {'b', "DUU", 1, 0, 1, 1, 1},
-      {'b', "DUR", 1, 0, 1, 1, 1},   {'4', "DU", 3, 0, 1, 1, 1},      {'4', "DUM", 1, 0, 1, 1, 1},     {'b', "dU", 0, 0, 0, 0, 1},
-      {'b', "Dm", 0, 0, 1, 0, 0},    {'b', "DmU", 1, 0, 1, 1, 1},     {'b', "MxDU", 1, 0, 0, 0, 0},    {'b', "Mxm", 1, 0, 0, 0, 0},
-      {'c', "M", 1, 0, 0, 0, 1},     {'c', "MD", 1, 0, 1, 0, 1},      {'c', "MDU", 2, 1, 1, 1, 1},     {'c', "MDUm", 3, 1, 1, 1, 0},
-      {'c', "MDUmDU", 1, 0, 2, 2, 1}, {'c', "MDUmDUm", 0, 0, 2, 2, 0}, {'c', "MDmu", 0, 0, 1, 0, 0},    {'c', "U", 0, 0, 0, 0, 1},
-      {'c', "xMDU", 2, 1, 1, 1, 1},  {'C', "", 3, 1, 0, 0, 0},        {'C', "MM", 2, 1, 0, 0, 1},      {'C', "Mmm", 3, 1, 0, 0, 0},
-      {'k', "", 3, 0, 0, 0, 0}};
+  struct Row {
+    char widget;
+    const char* events;
+    long state, checked, downs, ups, taken;
+  };
+  const Row rows[] = {{'b', "M", 1, 0, 0, 0, 1},    {'b', "MD", 2, 0, 1, 0, 1},     {'b', "DU", 1, 0, 1, 1, 1},
+                      {'b', "DUU", 1, 0, 1, 1, 1},  {'b', "DUR", 1, 0, 1, 1, 1},    {'4', "DU", 3, 0, 1, 1, 1},
+                      {'4', "DUM", 1, 0, 1, 1, 1},  {'b', "dU", 0, 0, 0, 0, 1},     {'b', "Dm", 0, 0, 1, 0, 0},
+                      {'b', "DmU", 1, 0, 1, 1, 1},  {'b', "MxDU", 1, 0, 0, 0, 0},   {'b', "Mxm", 1, 0, 0, 0, 0},
+                      {'c', "M", 1, 0, 0, 0, 1},    {'c', "MD", 1, 0, 1, 0, 1},     {'c', "MDU", 2, 1, 1, 1, 1},
+                      {'c', "MDUm", 3, 1, 1, 1, 0}, {'c', "MDUmDU", 1, 0, 2, 2, 1}, {'c', "MDUmDUm", 0, 0, 2, 2, 0},
+                      {'c', "MDmu", 0, 0, 1, 0, 0}, {'c', "U", 0, 0, 0, 0, 1},      {'c', "xMDU", 2, 1, 1, 1, 1},
+                      {'C', "", 3, 1, 0, 0, 0},     {'C', "MM", 2, 1, 0, 0, 1},     {'C', "Mmm", 3, 1, 0, 0, 0},
+                      {'k', "", 3, 0, 0, 0, 0}};
   for (const Row& r : rows) {
     Init(r.widget == '4' ? 4 : 3, std::strchr("Ck", r.widget));
     if (r.widget == 'k') box_.Init(L"", 50, 140, 200, 20, false, 0, 1, host_.m_hWnd, nullptr);
     const bool box = std::strchr("cCk", r.widget), taken = Play(box, r.events);
     EXPECT_EQ((Ints{r.state, r.checked, r.downs, r.ups, r.taken}),
-              (Ints{box ? box_.m_nState : button_.m_nState, box_.m_bChecked, g_downs, g_ups, taken})) << r.widget << r.events;
+              (Ints{box ? box_.m_nState : button_.m_nState, box_.m_bChecked, g_downs, g_ups, taken}))
+        << r.widget << r.events;
   }
 }
 
 // Both edges count, shifted by the scroll offset; a widget touching the window's edge is in view.
 TEST_F(Widgets, HitEdgesAndView) {
-  const int hits[][6] = {{0, 255, 148, 0, 0, 1}, {0, 323, 177, 0, 0, 1}, {0, 324, 177, 0, 0, 0}, {0, 323, 178, 0, 0, 0},
-                         {0, 254, 160, 0, 0, 0}, {0, 260, 147, 0, 0, 0}, {0, 245, 143, 10, 5, 1}, {0, 314, 143, 10, 5, 0},
-                         {1, 50, 140, 0, 0, 1},  {1, 250, 160, 0, 0, 1}, {1, 251, 160, 0, 0, 0}, {1, 250, 161, 0, 0, 0},
+  const int hits[][6] = {{0, 255, 148, 0, 0, 1},  {0, 323, 177, 0, 0, 1},  {0, 324, 177, 0, 0, 0},
+                         {0, 323, 178, 0, 0, 0},  {0, 254, 160, 0, 0, 0},  {0, 260, 147, 0, 0, 0},
+                         {0, 245, 143, 10, 5, 1}, {0, 314, 143, 10, 5, 0}, {1, 50, 140, 0, 0, 1},
+                         {1, 250, 160, 0, 0, 1},  {1, 251, 160, 0, 0, 0},  {1, 250, 161, 0, 0, 0},
                          {1, 49, 150, 0, 0, 0}};  // box?, x, y, offsets -> hit
   for (const auto& h : hits) {
     Init(3, false);
@@ -100,8 +110,8 @@ TEST_F(Widgets, HitEdgesAndView) {
     EXPECT_EQ(h[5] != 0, w.OnMouse(h[1], h[2], kv::ui::kMouseMove, nullptr)) << h[1] << "," << h[2];
     w.m_nOffsetX = w.m_nOffsetY = 0;
   }
-  const int views[][4] = {{-20, 0, 1, 1}, {-21, 0, 1, 0}, {450, 0, 1, 1}, {451, 0, 1, 0},
-                          {0, -10, 1, 1}, {0, -11, 1, 0}, {0, 231, 1, 0}, {0, 0, 0, 0}};  // x, y of a 20 x 10 widget, visible
+  const int views[][4] = {{-20, 0, 1, 1}, {-21, 0, 1, 0}, {450, 0, 1, 1}, {451, 0, 1, 0}, {0, -10, 1, 1},
+                          {0, -11, 1, 0}, {0, 231, 1, 0}, {0, 0, 0, 0}};  // x, y of a 20 x 10 widget, visible
   for (const auto& v : views) {
     CKvText t;
     t.SetText({L"", v[0], v[1], 20, 10, false});
@@ -128,8 +138,9 @@ TEST_F(Widgets, PictureSources) {
     kvtest::WriteText(file, "");
     ASSERT_TRUE(strip.SavePng(file));
   }
-  const int rows[][5] = {{0, 'f', 0, 0, 0}, {0, 'f', 1, 1, 1}, {0, 'f', 5, 2, 2}, {0, 'n', 0, -1, 0}, {0, 't', 1, 1, 1}, {0, 't', 0, -1, 0},
-                         {1, 'f', 0, 0, 0}, {1, 'f', 7, 2, 2}, {1, 'n', 1, -1, 1}, {1, 't', 2, 2, 2}, {1, 't', 1, -1, 1}};
+  const int rows[][5] = {{0, 'f', 0, 0, 0},  {0, 'f', 1, 1, 1},  {0, 'f', 5, 2, 2}, {0, 'n', 0, -1, 0},
+                         {0, 't', 1, 1, 1},  {0, 't', 0, -1, 0}, {1, 'f', 0, 0, 0}, {1, 'f', 7, 2, 2},
+                         {1, 'n', 1, -1, 1}, {1, 't', 2, 2, 2},  {1, 't', 1, -1, 1}};
   for (const auto& r : rows) {  // box?, f own file, n missing file, t theme; state -> colour (-1: the resource), kept
     const std::wstring file = r[1] == 'n' ? own + L".missing" : own;
     Init(3, false, r[1] == 't' ? nullptr : file.c_str());
@@ -188,12 +199,18 @@ class Dialog : public Widgets {
 // releases the child's own context where it has one.
 TEST_F(Dialog, MouseRouting) {
   int mine = 0;
-  struct Row { char change; UINT msg; long x, y, ok, other, downs, ups; void* up; };
-  const Row rows[] = {{'-', WM_MOUSEMOVE, 280, 160, 1, 0, 0, 0, nullptr}, {'-', WM_LBUTTONDOWN, 280, 160, 2, 0, 1, 0, nullptr},
-                      {'-', WM_LBUTTONUP, 280, 160, 1, 0, 1, 1, &host_},  {'c', WM_LBUTTONDOWN, 260, 150, 2, 0, 2, 1, &host_},
-                      {'-', WM_LBUTTONUP, 260, 150, 1, 0, 2, 2, &mine},   {'-', WM_MOUSEMOVE, 330, 160, 0, 1, 2, 2, &mine},
-                      {'-', WM_MOUSELEAVE, 0, 0, 0, 0, 2, 2, &mine},      {'i', WM_LBUTTONDOWN, 280, 160, 0, 0, 2, 2, &mine},
-                      {'h', WM_LBUTTONDOWN, 280, 160, 0, 0, 2, 2, &mine}, {'f', WM_MOUSEMOVE, 280, 160, 0, 0, 2, 2, &mine}};
+  struct Row {
+    char change;
+    UINT msg;
+    long x, y, ok, other, downs, ups;
+    void* up;
+  };
+  const Row rows[] = {
+      {'-', WM_MOUSEMOVE, 280, 160, 1, 0, 0, 0, nullptr}, {'-', WM_LBUTTONDOWN, 280, 160, 2, 0, 1, 0, nullptr},
+      {'-', WM_LBUTTONUP, 280, 160, 1, 0, 1, 1, &host_},  {'c', WM_LBUTTONDOWN, 260, 150, 2, 0, 2, 1, &host_},
+      {'-', WM_LBUTTONUP, 260, 150, 1, 0, 2, 2, &mine},   {'-', WM_MOUSEMOVE, 330, 160, 0, 1, 2, 2, &mine},
+      {'-', WM_MOUSELEAVE, 0, 0, 0, 0, 2, 2, &mine},      {'i', WM_LBUTTONDOWN, 280, 160, 0, 0, 2, 2, &mine},
+      {'h', WM_LBUTTONDOWN, 280, 160, 0, 0, 2, 2, &mine}, {'f', WM_MOUSEMOVE, 280, 160, 0, 0, 2, 2, &mine}};
   g_downs = g_ups = 0, g_down_context = g_up_context = nullptr;
   for (const Row& r : rows) {
     if (r.change == 'c') ok_.m_pContext = &mine;
@@ -208,8 +225,9 @@ TEST_F(Dialog, MouseRouting) {
 // A press drags the window in the caption band (30 high), or anywhere when so set, unless it lies on a child that
 // does not let drags through. Keys go to edit widgets alone (the type name compared exactly), and not while frozen.
 TEST_F(Dialog, DragsAndKeys) {
-  const int rows[][6] = {{0, 1, 0, 100, 29, 1},  {0, 1, 0, 100, 30, 0},  {0, 0, 0, 100, 10, 0}, {1, 1, 0, 100, 200, 1},
-                         {1, 1, 0, 323, 170, 0}, {1, 1, 1, 300, 170, 1}, {1, 1, 0, 324, 170, 1}};  // anywhere, draggable, through; x, y
+  const int rows[][6] = {
+      {0, 1, 0, 100, 29, 1},  {0, 1, 0, 100, 30, 0},  {0, 0, 0, 100, 10, 0}, {1, 1, 0, 100, 200, 1},
+      {1, 1, 0, 323, 170, 0}, {1, 1, 1, 300, 170, 1}, {1, 1, 0, 324, 170, 1}};  // anywhere, draggable, through; x, y
   for (const auto& r : rows) {
     host_.m_bDragAnywhere = r[0], host_.m_bDraggable = r[1], ok_.m_bDragThrough = r[2];
     const int before = host_.drags;
@@ -236,9 +254,10 @@ TEST_F(Dialog, DragsAndKeys) {
 TEST_F(Dialog, Resize) {
   EXPECT_FALSE(host_.ResizeHitTest(2, 100, true)) << "not resizable";
   host_.m_bResizable = true;
-  const int rows[][4] = {{7, 223, -1, 4},  {443, 223, -1, 5},  {4, 10, -1, 0},   {2, 2, -1, 0},   {447, 2, -1, 2},
-                         {100, 4, -1, 1},  {100, 226, -1, 3},  {8, 226, -1, 3},  {4, 222, -1, 0}, {442, 226, -1, 3},
-                         {100, 100, -1, -1}, {8, 222, -1, -1}, {-1, 100, -1, -1}, {-50, 100, 2, 2}};  // x, y, edge dragged -> edge
+  const int rows[][4] = {
+      {7, 223, -1, 4},    {443, 223, -1, 5}, {4, 10, -1, 0},    {2, 2, -1, 0},   {447, 2, -1, 2},
+      {100, 4, -1, 1},    {100, 226, -1, 3}, {8, 226, -1, 3},   {4, 222, -1, 0}, {442, 226, -1, 3},
+      {100, 100, -1, -1}, {8, 222, -1, -1},  {-1, 100, -1, -1}, {-50, 100, 2, 2}};  // x, y, edge dragged -> edge
   for (const auto& r : rows)
     for (bool capture : {false, true}) {
       host_.m_nResizeEdge = r[2];
@@ -251,11 +270,13 @@ TEST_F(Dialog, Resize) {
     POINT at = {};
     host_.m_nResizeEdge = -1;
     ASSERT_TRUE(host_.ResizeHitTest(448, 100, true));
-    if (!::SetCursorPos(r[0], 150) || !::GetCursorPos(&at) || at.x != r[0]) GTEST_SKIP() << "the cursor cannot be placed here";
+    if (!::SetCursorPos(r[0], 150) || !::GetCursorPos(&at) || at.x != r[0])
+      GTEST_SKIP() << "the cursor cannot be placed here";
     EXPECT_EQ(r[1] != 0, host_.ApplyResize(true));
     RECT now = {};
     ::GetWindowRect(host_.m_hWnd, &now);
-    EXPECT_EQ((Ints{-1, r[2], 100, 0}), (Ints{host_.m_nResizeEdge, now.right - now.left, now.left, ::GetCapture() != nullptr}));
+    EXPECT_EQ((Ints{-1, r[2], 100, 0}),
+              (Ints{host_.m_nResizeEdge, now.right - now.left, now.left, ::GetCapture() != nullptr}));
   }
   EXPECT_EQ(300, host_.m_nWidth);
 }
@@ -267,7 +288,9 @@ TEST_F(Dialog, CornersAndCreateAgain) {
   ASSERT_NE(ERROR, ::GetWindowRgn(host_.m_hWnd, rgn.get()));
   auto in = [&](int x, int y) -> long { return ::PtInRegion(rgn.get(), x, y); };
   for (auto [y, off] : {std::pair{0, 2}, {1, 1}, {2, 0}, {100, 0}, {227, 0}, {228, 1}, {229, 2}})
-    EXPECT_EQ((Ints{off == 0, 1, 1, 0}), (Ints{in(std::max(off - 1, 0), y), in(off, y), in(449 - off, y), in(450 - off, y)})) << y;
+    EXPECT_EQ((Ints{off == 0, 1, 1, 0}),
+              (Ints{in(std::max(off - 1, 0), y), in(off, y), in(449 - off, y), in(450 - off, y)}))
+        << y;
   const HWND first = host_.m_hWnd;
   const std::wstring first_class = host_.m_strClassName;
   const DWORD tick = ::GetTickCount();  // class names carry the tick: let it move on
@@ -277,7 +300,8 @@ TEST_F(Dialog, CornersAndCreateAgain) {
   EXPECT_FALSE(::IsWindow(first) || ::GetClassInfoW(GetKvApp()->m_hInstance, first_class.c_str(), &wc));
   EXPECT_TRUE(::GetClassInfoW(GetKvApp()->m_hInstance, host_.m_strClassName.c_str(), &wc) && host_.creates == 1);
   for (CKvBase* c : host_.m_vecChildren)
-    EXPECT_TRUE(c->m_hHostWnd == host_.m_hWnd && c->m_hBkDC == host_.m_dcBk.m_hMemDC && c->m_hFrameDC == host_.m_dcFrame.m_hMemDC);
+    EXPECT_TRUE(c->m_hHostWnd == host_.m_hWnd && c->m_hBkDC == host_.m_dcBk.m_hMemDC &&
+                c->m_hFrameDC == host_.m_dcFrame.m_hMemDC);
 }
 
 // A paint composes background and children into the target and the dialog's frame; frozen, it draws the background
@@ -290,7 +314,8 @@ TEST_F(Dialog, PaintAndFrame) {
     kvtest::Frame background(450, 230), target(450, 230);
     dlg.DrawBackground(background.dc(), RECT{0, 0, 450, 230});
     auto framed = [&](int x, int y) { return ::GetPixel(dlg.m_dcFrame.m_hMemDC, x, y); };
-    const COLORREF before = framed(280, 150), button = Rgb(background.At(280, 150)), elsewhere = Rgb(background.At(100, 100));
+    const COLORREF before = framed(280, 150), button = Rgb(background.At(280, 150)),
+                   elsewhere = Rgb(background.At(100, 100));
     dlg.m_bFrozen = frozen;
     dlg.Paint(target.dc());
     EXPECT_TRUE(frozen ? framed(280, 150) == before : framed(280, 150) != button && framed(100, 100) == elsewhere);
@@ -321,7 +346,9 @@ TEST_F(Dialog, DoModal) {
 // The buffer is drawn once, at its rectangle: on release, or by Draw and then not again; its bitmap goes with it.
 TEST(MemoryDc, DrawsOnceAtItsRectangle) {
   kvtest::Frame target(160, 100);
-  auto orange = [&](int x0, int y0, int x1, int y1) { return (x1 - x0) * (y1 - y0) - target.CountNot(0x00FF8000, x0, y0, x1, y1); };
+  auto orange = [&](int x0, int y0, int x1, int y1) {
+    return (x1 - x0) * (y1 - y0) - target.CountNot(0x00FF8000, x0, y0, x1, y1);
+  };
   const int rows[][7] = {{10, 20, 110, 70, 1, 0, 5000}, {0, 0, 60, 60, 1, 1, 0}, {0, 0, 40, 40, 0, 0, 0}};
   for (const auto& r : rows) {  // rectangle, on release, Draw first -> orange after the release
     RECT rect = {r[0], r[1], r[2], r[3]}, all = {0, 0, r[2] - r[0], r[3] - r[1]};

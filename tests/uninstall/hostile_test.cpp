@@ -102,9 +102,9 @@ void RunRow(const Row& row) {
     ASSERT_TRUE(CopyProgram(s.script ? L"kvtesthelper.exe" : L"kvUninstallCli.exe", program));
     std::string record = RawRecord(s.header, s.removals, s.shortcuts);
     WriteText(s.install + L"kvUninstall.dat", record.substr(0, s.cut));
-    const ProcessResult run = kvtest::Run(L"\"" + (s.launch.empty() ? program : s.launch) + L"\"" +
-                                              (s.script ? L" uninstall" : L"") + s.options,
-                                          s.cwd.empty() ? s.install : s.cwd);
+    const ProcessResult run = kvtest::Run(
+        L"\"" + (s.launch.empty() ? program : s.launch) + L"\"" + (s.script ? L" uninstall" : L"") + s.options,
+        s.cwd.empty() ? s.install : s.cwd);
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(s.exit_code, run.exit_code) << run.output;
     if (s.script && !s.program_stays) {
@@ -145,44 +145,89 @@ bool Has(const std::vector<std::wstring>& list, const std::wstring& item) {
 
 const Row kRows[] = {
     // List mode: what the removal list names.
-    {"ListProgramData", [](Scene& s) { s.Canary(Shell(CSIDL_COMMON_APPDATA) + L"kv_canary.txt");
-                                       return List(s, Shell(CSIDL_COMMON_APPDATA)); }},
-    {"ListDriveRoot", [](Scene& s) { s.Canary(L"C:\\kv_canary.txt"); return List(s, L"C:\\"); }},
-    {"ListCurrentDriveRoot", [](Scene& s) { s.Canary(L"C:\\kv_canary.txt"); return List(s, L"\\"); }},
-    {"ListRelativeFolder", [](Scene& s) { s.cwd = s.root + L"elsewhere\\";
-                                          s.Canary(s.cwd + L"rel\\canary.txt"); return List(s, L"rel\\"); }},
-    {"ListClimbingOut", [](Scene& s) { s.Canary(s.root + L"canary.txt"); s.Canary(s.root + L"prod\\a.txt");
-                                       return List(s, s.root + L"prod\\..\\"); }},
-    {"ListDeviceForm", [](Scene& s) { s.Canary(s.root + L"data\\canary.txt");
-                                      return List(s, L"\\\\?\\" + s.root + L"data\\"); }},
-    {"ListForwardSlashes", [](Scene& s) {
+    {"ListProgramData",
+     [](Scene& s) {
+       s.Canary(Shell(CSIDL_COMMON_APPDATA) + L"kv_canary.txt");
+       return List(s, Shell(CSIDL_COMMON_APPDATA));
+     }},
+    {"ListDriveRoot",
+     [](Scene& s) {
+       s.Canary(L"C:\\kv_canary.txt");
+       return List(s, L"C:\\");
+     }},
+    {"ListCurrentDriveRoot",
+     [](Scene& s) {
+       s.Canary(L"C:\\kv_canary.txt");
+       return List(s, L"\\");
+     }},
+    {"ListRelativeFolder",
+     [](Scene& s) {
+       s.cwd = s.root + L"elsewhere\\";
+       s.Canary(s.cwd + L"rel\\canary.txt");
+       return List(s, L"rel\\");
+     }},
+    {"ListClimbingOut",
+     [](Scene& s) {
+       s.Canary(s.root + L"canary.txt");
+       s.Canary(s.root + L"prod\\a.txt");
+       return List(s, s.root + L"prod\\..\\");
+     }},
+    {"ListDeviceForm",
+     [](Scene& s) {
+       s.Canary(s.root + L"data\\canary.txt");
+       return List(s, L"\\\\?\\" + s.root + L"data\\");
+     }},
+    {"ListForwardSlashes",
+     [](Scene& s) {
        std::wstring slashed = Shell(CSIDL_COMMON_APPDATA);
        s.Canary(slashed + L"kv_canary.txt");
        std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
-       return List(s, slashed); }},
-    {"ListTrailingDot", [](Scene& s) { s.Canary(s.root + L"data\\canary.txt"); return List(s, s.root + L"data.\\"); }},
-    {"ListFileClimbingOut", [](Scene& s) { s.Canary(s.root + L"canary.txt");
-                                           s.removals = {Entry(1, s.root + L"prod\\..\\canary.txt")}; return true; }},
-    {"ListFileInsideWindows", [](Scene& s) { s.removals = {Entry(1, s.Canary(Shell(CSIDL_WINDOWS) + L"kv_canary.dll"))};
-                                             return true; }},
-    {"ListFolderIsALink", [](Scene& s) { s.Canary(s.root + L"target\\canary.txt");
-                                         return s.Link(s.root + L"listed", s.root + L"target") && List(s, s.root + L"listed\\"); }},
-    {"ListRecordCutInsideLastPath", [](Scene& s) {
+       return List(s, slashed);
+     }},
+    {"ListTrailingDot",
+     [](Scene& s) {
+       s.Canary(s.root + L"data\\canary.txt");
+       return List(s, s.root + L"data.\\");
+     }},
+    {"ListFileClimbingOut",
+     [](Scene& s) {
+       s.Canary(s.root + L"canary.txt");
+       s.removals = {Entry(1, s.root + L"prod\\..\\canary.txt")};
+       return true;
+     }},
+    {"ListFileInsideWindows",
+     [](Scene& s) {
+       s.removals = {Entry(1, s.Canary(Shell(CSIDL_WINDOWS) + L"kv_canary.dll"))};
+       return true;
+     }},
+    {"ListFolderIsALink",
+     [](Scene& s) {
+       s.Canary(s.root + L"target\\canary.txt");
+       return s.Link(s.root + L"listed", s.root + L"target") && List(s, s.root + L"listed\\");
+     }},
+    {"ListRecordCutInsideLastPath",
+     [](Scene& s) {
        s.Canary(s.root + L"parent\\canary.txt");
        s.removals = {Entry(1, s.Product(s.root + L"prod\\a.txt")), Entry(0, s.root + L"parent\\product\\")};
        s.cut = 760 + 4 + 524 + 4 + (s.root.size() + 7) * sizeof(wchar_t);  // after "parent\"
-       return true; }},
-    {"MenuFolderCutShort", [](Scene& s) {
+       return true;
+     }},
+    {"MenuFolderCutShort",
+     [](Scene& s) {
        s.Canary(Shell(CSIDL_PROGRAMS) + L"Brix\\canary.txt");  // another product's menu folder
        s.cleanup.push_back(Shell(CSIDL_PROGRAMS) + L"Brix");
        Put(s.header.menuFolder, L"Brix Tools");
        s.cut = 300 + 4 * sizeof(wchar_t);  // ends after "Brix"
-       return true; }},
-    {"MenuFolderIsALink", [](Scene& s) {
+       return true;
+     }},
+    {"MenuFolderIsALink",
+     [](Scene& s) {
        s.Canary(s.root + L"target\\canary.txt");
        Put(s.header.menuFolder, L"kv hostile menu");
-       return s.Link(Shell(CSIDL_PROGRAMS) + L"kv hostile menu", s.root + L"target"); }},
-    {"NameClimbsOut", [](Scene& s) {
+       return s.Link(Shell(CSIDL_PROGRAMS) + L"kv hostile menu", s.root + L"target");
+     }},
+    {"NameClimbsOut",
+     [](Scene& s) {
        // From the all-users desktop up to the drive, then down to someone else's link.
        const std::wstring desktop = Shell(CSIDL_COMMON_DESKTOPDIRECTORY);
        std::wstring name;
@@ -190,35 +235,48 @@ const Row kRows[] = {
        name += L"..\\" + s.root.substr(3) + L"victim";
        s.Canary(s.root + L"victim.lnk");
        Put(s.header.displayName, name);
-       return name.size() < 50; }},
+       return name.size() < 50;
+     }},
     // Folder mode: the program lies in a folder no product may own.
-    {"FolderAppData", [](Scene& s) { return FolderAt(s, Folder(L"USERPROFILE") + L"AppData\\",
-                                                     {L"Roaming\\kv_canary.txt", L"Local\\kv_canary.txt"}); }},
+    {"FolderAppData",
+     [](Scene& s) {
+       return FolderAt(s, Folder(L"USERPROFILE") + L"AppData\\", {L"Roaming\\kv_canary.txt", L"Local\\kv_canary.txt"});
+     }},
     {"FolderPublicProfile", [](Scene& s) { return FolderAt(s, Folder(L"PUBLIC"), {L"kv_canary.txt"}); }},
-    {"FolderOtherUsersProfile", [](Scene& s) {
+    {"FolderOtherUsersProfile",
+     [](Scene& s) {
        wchar_t profiles[MAX_PATH] = {};
        DWORD size = MAX_PATH;
        ::GetProfilesDirectoryW(profiles, &size);
        const std::wstring other = std::wstring(profiles) + L"\\kvother\\";
        s.cleanup.push_back(other);
        s.Canary(other + L"NTUSER.DAT");
-       return FolderAt(s, other, {}); }},
+       return FolderAt(s, other, {});
+     }},
     {"FolderTemp", [](Scene& s) { return FolderAt(s, Folder(L"TEMP"), {L"kv_canary.txt"}); }},
-    {"FolderDownloads", [](Scene& s) { return FolderAt(s, Folder(L"USERPROFILE") + L"Downloads\\", {L"kv_canary.txt"}); }},
-    {"FolderInsideWindows", [](Scene& s) {
+    {"FolderDownloads",
+     [](Scene& s) { return FolderAt(s, Folder(L"USERPROFILE") + L"Downloads\\", {L"kv_canary.txt"}); }},
+    {"FolderInsideWindows",
+     [](Scene& s) {
        s.cleanup.push_back(Shell(CSIDL_WINDOWS) + L"kvhostile");
-       return FolderAt(s, Shell(CSIDL_WINDOWS) + L"kvhostile\\", {L"canary.txt"}); }},
-    {"FolderReachedThroughALink", [](Scene& s) {
+       return FolderAt(s, Shell(CSIDL_WINDOWS) + L"kvhostile\\", {L"canary.txt"});
+     }},
+    {"FolderReachedThroughALink",
+     [](Scene& s) {
        FolderAt(s, s.root + L"target\\", {L"canary.txt"});
        s.launch = s.root + L"link\\kvUninstallCli.exe";
-       return s.Link(s.root + L"link", s.root + L"target"); }},
+       return s.Link(s.root + L"link", s.root + L"target");
+     }},
     // The product's folder goes although the record names a system folder as its installation.
-    {"FolderRecordNamesASystemFolder", [](Scene& s) {
+    {"FolderRecordNamesASystemFolder",
+     [](Scene& s) {
        s.Product(s.install + L"data\\file.bin");
        Put(s.header.installDir, Shell(CSIDL_COMMON_APPDATA));
-       return true; }},
+       return true;
+     }},
     // The record goes last, after the key and the links: every progress message still sees it.
-    {"FolderRecordGoesLast", [](Scene& s) {
+    {"FolderRecordGoesLast",
+     [](Scene& s) {
        s.Product(s.install + L"data\\file.bin");
        s.gone.push_back(s.install + L"kvUninstall.dat");
        s.FolderMode();
@@ -226,40 +284,52 @@ const Row kRows[] = {
        s.after = [](const std::vector<std::string>& lines) {
          EXPECT_EQ((std::vector<std::string>{"sent 33 +", "sent 66 +", "sent 100 +", "posted 100 -", "done"}), lines);
        };
-       return true; }},
+       return true;
+     }},
     // The clean-up script.
-    {"ScriptPercentInFolderName", [](Scene& s) {
+    {"ScriptPercentInFolderName",
+     [](Scene& s) {
        s.script = true;
        s.Canary(s.root + L"50off\\canary.txt");
        s.At(s.root + L"50%off\\");
        s.Product(s.install + L"data.bin");
        s.gone.push_back(s.install);
        s.FolderMode();
-       return true; }},
-    {"ScriptInstallDirWithPercent", [](Scene& s) {
+       return true;
+     }},
+    {"ScriptInstallDirWithPercent",
+     [](Scene& s) {
        s.script = true;
        s.Canary(s.root + L"victim\\canary.txt");
        ::CreateDirectoryW((s.root + L"victim%X%").c_str(), nullptr);
        s.gone.push_back(s.install);
        Put(s.header.installDir, s.root + L"victim%X%\\");
-       return true; }},
-    {"ScriptLinkLeftInside", [](Scene& s) {
+       return true;
+     }},
+    {"ScriptLinkLeftInside",
+     [](Scene& s) {
        s.script = true;
        s.Canary(s.root + L"target\\inner\\canary.txt");
        s.Product(s.install + L"data.bin");
        s.FolderMode();
-       return s.Link(s.install + L"link", s.root + L"target"); }},
-    {"ScriptPathIsAHardLink", [](Scene& s) {
+       return s.Link(s.install + L"link", s.root + L"target");
+     }},
+    {"ScriptPathIsAHardLink",
+     [](Scene& s) {
        s.script = true;
        s.gone.push_back(s.install);
        s.FolderMode();
-       return ::CreateHardLinkW(kScript, s.Canary(s.root + L"victim.txt").c_str(), nullptr) != FALSE; }},
-    {"ScriptPathIsAnEmptyFolder", [](Scene& s) {
+       return ::CreateHardLinkW(kScript, s.Canary(s.root + L"victim.txt").c_str(), nullptr) != FALSE;
+     }},
+    {"ScriptPathIsAnEmptyFolder",
+     [](Scene& s) {
        s.script = true;
        s.gone.push_back(s.install);
        s.FolderMode();
-       return ::CreateDirectoryW(kScript, nullptr) != FALSE; }},
-    {"ScriptPathIsAFolderInUse", [](Scene& s) {
+       return ::CreateDirectoryW(kScript, nullptr) != FALSE;
+     }},
+    {"ScriptPathIsAFolderInUse",
+     [](Scene& s) {
        // No script can be made: the restart removes the program, and the exit code says so.
        s.script = s.program_stays = true;
        s.Canary(std::wstring(kScript) + L"\\theirs.txt");
@@ -268,8 +338,10 @@ const Row kRows[] = {
        s.exit_code = kExitRestartNeeded;
        const std::wstring program = s.install + L"kvUninstall.exe";
        s.after = [program](auto&) { EXPECT_TRUE(Has(Pending(), program)); };
-       return true; }},
-    {"ScriptEndsOnlyItsOwnProcess", [](Scene& s) {
+       return true;
+     }},
+    {"ScriptEndsOnlyItsOwnProcess",
+     [](Scene& s) {
        s.script = true;
        const std::wstring other = s.root + L"other\\kvUninstall.exe";
        ::CreateDirectoryW((s.root + L"other").c_str(), nullptr);
@@ -278,8 +350,8 @@ const Row kRows[] = {
        si.cb = sizeof(si);
        PROCESS_INFORMATION pi = {};
        std::wstring command = L"\"" + other + L"\" sleep 60000";
-       if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                             nullptr, nullptr, &si, &pi))
+       if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
+                             &pi))
          return false;
        auto bystander = std::make_shared<kv::UniqueHandleKernel>(pi.hProcess);
        kv::UniqueHandleKernel thread(pi.hThread);
@@ -290,46 +362,60 @@ const Row kRows[] = {
          ::TerminateProcess(bystander->get(), 0);
          ::WaitForSingleObject(bystander->get(), 10000);
        };
-       return true; }},
+       return true;
+     }},
     // cmd reads a batch file in the OEM code page; on a Western system that differs from the ANSI
     // one exactly in letters like this.
-    {"ScriptPathOutsideTheAnsiOemOverlap", [](Scene& s) {
+    {"ScriptPathOutsideTheAnsiOemOverlap",
+     [](Scene& s) {
        s.script = true;
        s.At(s.root + L"Caf\u00E9\\");
        s.gone.push_back(s.install);
        s.FolderMode();
-       return true; }},
-    {"ScriptListModeEmptyFolderGoes", [](Scene& s) {
+       return true;
+     }},
+    {"ScriptListModeEmptyFolderGoes",
+     [](Scene& s) {
        s.script = true;
        s.removals = {Entry(1, s.install + L"kvUninstall.dat")};
        s.gone.push_back(s.install);
-       return true; }},
-    {"ScriptListModeFolderWithFilesStays", [](Scene& s) {
+       return true;
+     }},
+    {"ScriptListModeFolderWithFilesStays",
+     [](Scene& s) {
        s.script = true;
        s.Canary(s.install + L"settings.ini");
        s.gone.push_back(s.install + L"kvUninstall.exe");
-       return true; }},
-    {"ScriptFileInUseWaitsForRestart", [](Scene& s) {
+       return true;
+     }},
+    {"ScriptFileInUseWaitsForRestart",
+     [](Scene& s) {
        s.script = true;
        const std::wstring used = s.root + L"data\\used.txt";
        WriteText(used, "in use");
        s.Product(s.root + L"data\\free.txt");
-       s.held.emplace_back(::CreateFileW(used.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+       s.held.emplace_back(
+           ::CreateFileW(used.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
        s.removals = {Entry(0, s.root + L"data\\")};
        s.exit_code = kExitRestartNeeded;
        const std::wstring folder = s.root + L"data";
        s.after = [used, folder](auto&) {
          for (const std::wstring& path : {used, folder}) EXPECT_TRUE(Has(Pending(), path)) << Utf8(path);
        };
-       return static_cast<bool>(s.held.back()); }},
+       return static_cast<bool>(s.held.back());
+     }},
     // Both Program Files folders of a 64-bit system; a 32-bit process is told only the (x86) ones.
-    {"FolderNativeProgramFilesView", [](Scene& s) {
-       return FolderAt(s, Folder(L"ProgramW6432", CSIDL_PROGRAM_FILES), {L"kv_canary.txt"}); }},
-    {"FolderNativeCommonFilesView", [](Scene& s) {
-       return FolderAt(s, Folder(L"CommonProgramW6432", CSIDL_PROGRAM_FILES_COMMON), {L"kv_canary.txt"}); }},
-    {"ListNativeProgramFilesView", [](Scene& s) {
+    {"FolderNativeProgramFilesView",
+     [](Scene& s) { return FolderAt(s, Folder(L"ProgramW6432", CSIDL_PROGRAM_FILES), {L"kv_canary.txt"}); }},
+    {"FolderNativeCommonFilesView",
+     [](Scene& s) {
+       return FolderAt(s, Folder(L"CommonProgramW6432", CSIDL_PROGRAM_FILES_COMMON), {L"kv_canary.txt"});
+     }},
+    {"ListNativeProgramFilesView",
+     [](Scene& s) {
        s.Canary(Folder(L"ProgramW6432", CSIDL_PROGRAM_FILES) + L"kv_canary.txt");
-       return List(s, Folder(L"ProgramW6432", CSIDL_PROGRAM_FILES)); }},
+       return List(s, Folder(L"ProgramW6432", CSIDL_PROGRAM_FILES));
+     }},
 };
 
 class HostileRecord : public ::testing::TestWithParam<Row> {};
@@ -360,14 +446,17 @@ TEST(HostileSwap, FolderSwappedForALinkMidWalkIsNotEntered) {
   for (int i = 0; i < 8; ++i) WriteText(tree + L"sub" + std::to_wstring(i) + L"\\f.txt", "x");
   bool swapped = false, linked = true;
   // At the first file: every folder not yet entered (the one being walked is held) becomes a link.
-  kv::sweep::FolderSweep sweep({}, [&] {
-    for (int i = 0; i < 8 && !swapped; ++i) {
-      const std::wstring sub = tree + L"sub" + std::to_wstring(i);
-      if (::MoveFileW(sub.c_str(), (root + L"moved" + std::to_wstring(i)).c_str()))
-        linked = MakeFolderLink(sub, target) && linked;
-    }
-    swapped = true;
-  }, nullptr);
+  kv::sweep::FolderSweep sweep(
+      {},
+      [&] {
+        for (int i = 0; i < 8 && !swapped; ++i) {
+          const std::wstring sub = tree + L"sub" + std::to_wstring(i);
+          if (::MoveFileW(sub.c_str(), (root + L"moved" + std::to_wstring(i)).c_str()))
+            linked = MakeFolderLink(sub, target) && linked;
+        }
+        swapped = true;
+      },
+      nullptr);
   sweep.Sweep(kv::guard::FinalPath(tree) + L"\\");
   const std::string canary = ReadAll(target + L"canary.txt");
   RemoveTree(root);

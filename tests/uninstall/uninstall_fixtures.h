@@ -61,8 +61,7 @@ struct Install {
   // without "done"). cwd: the working folder, this one when empty.
   std::vector<std::string> Run(const std::wstring& options = L"", const std::wstring& cwd = L"") const {
     WriteRecord();
-    const ProcessResult r = kvtest::Run(L"\"" + dir + L"kvUninstallCli.exe\"" + options,
-                                        cwd.empty() ? dir : cwd);
+    const ProcessResult r = kvtest::Run(L"\"" + dir + L"kvUninstallCli.exe\"" + options, cwd.empty() ? dir : cwd);
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(0u, r.exit_code) << r.output;
     std::vector<std::string> lines = Lines(r.output);
@@ -76,12 +75,12 @@ struct Install {
 inline std::vector<std::wstring> PendingRestart() {
   constexpr wchar_t kKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
   DWORD bytes = 0;
-  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
-                     nullptr, nullptr, &bytes) != ERROR_SUCCESS)
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, nullptr,
+                     &bytes) != ERROR_SUCCESS)
     return {};
   std::wstring data(bytes / sizeof(wchar_t) + 1, L'\0');
-  ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
-                 nullptr, data.data(), &bytes);
+  ::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
+                 &bytes);
   // Pairs of source and target, an empty target for a deletion: split by length, not at the
   // first empty string.
   std::vector<std::wstring> strings, paths;

@@ -78,8 +78,11 @@ TEST(Record, ReaderTakesWhatIsThereAndNothingCut) {
       {"whole list record", list, L"Brix Demo", L"Brix Tools", {L"C:\\p\\a", L"C:\\p\\parent\\product\\"}, 1},
       {"folder mode: 760 is the shortcut count", Raw(folder) + Raw(1) + Raw(c), L"", L"", {}, 1},
       {"an empty removal is skipped, the next kept; 3 shortcuts promised, 2 there",
-       Raw(h) + Raw(3) + Raw(a) + Raw(Entry(1, L"")) + Raw(c) + Raw(3) + Raw(a) + Raw(c), L"Brix Demo",
-       L"Brix Tools", {L"C:\\p\\a", L"C:\\p\\parent\\product\\"}, 3},
+       Raw(h) + Raw(3) + Raw(a) + Raw(Entry(1, L"")) + Raw(c) + Raw(3) + Raw(a) + Raw(c),
+       L"Brix Demo",
+       L"Brix Tools",
+       {L"C:\\p\\a", L"C:\\p\\parent\\product\\"},
+       3},
       {"negative counts", Raw(h) + Raw(-5) + Raw(-5), L"Brix Demo", L"Brix Tools", {}, 0},
       {"removal count beyond the file", Raw(h) + Raw(INT_MAX) + Raw(a), L"Brix Demo", L"Brix Tools", {L"C:\\p\\a"}, 0},
       {"shortcut count beyond the file", Raw(h) + Raw(0) + Raw(INT_MAX) + Raw(a), L"Brix Demo", L"Brix Tools", {}, 2},
@@ -89,9 +92,17 @@ TEST(Record, ReaderTakesWhatIsThereAndNothingCut) {
       {"ends inside the menu folder", list.substr(0, 308), L"Brix Demo", L"", {}, 0},
       {"ends inside the removal count", list.substr(0, 762), L"Brix Demo", L"Brix Tools", {}, 0},
       {"ends inside the last removal's path, after its parent",
-       list.substr(0, last_path + 2 * std::wcslen(L"C:\\p\\parent\\")), L"Brix Demo", L"Brix Tools", {L"C:\\p\\a"}, 0},
-      {"ends inside the shortcut", list.substr(0, list.size() - 100), L"Brix Demo", L"Brix Tools",
-       {L"C:\\p\\a", L"C:\\p\\parent\\product\\"}, 0},
+       list.substr(0, last_path + 2 * std::wcslen(L"C:\\p\\parent\\")),
+       L"Brix Demo",
+       L"Brix Tools",
+       {L"C:\\p\\a"},
+       0},
+      {"ends inside the shortcut",
+       list.substr(0, list.size() - 100),
+       L"Brix Demo",
+       L"Brix Tools",
+       {L"C:\\p\\a", L"C:\\p\\parent\\product\\"},
+       0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -132,9 +143,16 @@ TEST(Record, WriterLayoutAndRefusals) {
     std::function<void(UninstallRecord&, std::vector<UninstallEntry>&, std::vector<UninstallEntry>&)> make;
   };
   const Row rows[] = {
-      {"a name without terminator", [](auto& r, auto&, auto&) { for (wchar_t& ch : r.displayName) ch = L'x'; }},
+      {"a name without terminator",
+       [](auto& r, auto&, auto&) {
+         for (wchar_t& ch : r.displayName) ch = L'x';
+       }},
       {"a folder without backslash", [](auto&, auto& rm, auto&) { rm = {Entry(0, L"C:\\p\\sub")}; }},
-      {"a removal list in folder mode", [](auto& r, auto& rm, auto&) { Put(r.installDir, L"C:\\Prod\\"); rm = {Entry(1, L"C:\\Prod\\a")}; }},
+      {"a removal list in folder mode",
+       [](auto& r, auto& rm, auto&) {
+         Put(r.installDir, L"C:\\Prod\\");
+         rm = {Entry(1, L"C:\\Prod\\a")};
+       }},
       {"a system folder", [](auto&, auto& rm, auto&) { rm = {Entry(0, L"C:\\ProgramData\\")}; }},
       {"a relative folder", [](auto&, auto& rm, auto&) { rm = {Entry(0, L"rel\\")}; }},
       {"a climb out", [](auto&, auto& rm, auto&) { rm = {Entry(0, L"C:\\p\\..\\..\\")}; }},
@@ -149,8 +167,9 @@ TEST(Record, WriterLayoutAndRefusals) {
     std::vector<UninstallEntry> rm, sc;
     row.make(r, rm, sc);
     RemoveTree(path);
-    EXPECT_EQ(0, WriteUninstallRecord(path.c_str(), &r, rm.data(), static_cast<int>(rm.size()),
-                                      sc.data(), static_cast<int>(sc.size()))) << row.what;
+    EXPECT_EQ(0, WriteUninstallRecord(path.c_str(), &r, rm.data(), static_cast<int>(rm.size()), sc.data(),
+                                      static_cast<int>(sc.size())))
+        << row.what;
     EXPECT_FALSE(Exists(path)) << row.what;
   }
   // Folder mode sweeps the record's own folder: it must be one a product may own.
@@ -246,33 +265,58 @@ TEST(EngineRun, ProgressAndWhatGoes) {
   };
   const Row rows[] = {
       // 4 files below the listed folder and 2 listed files: 6 in all; listed files send nothing.
-      {"list mode", [](Install& in, const std::wstring& d) {
+      {"list mode",
+       [](Install& in, const std::wstring& d) {
          in.removals = {Entry(0, d + L"folder\\"), Entry(1, d + L"one.txt"), Entry(1, d + L"two.txt")};
-       }, L"", {"sent 16", "sent 33", "sent 50", "sent 66", "posted 100"},
-       {L"folder", L"one.txt", L"two.txt"}, {L"kept.txt", L"@kvUninstall.dat"}},
+       },
+       L"",
+       {"sent 16", "sent 33", "sent 50", "sent 66", "posted 100"},
+       {L"folder", L"one.txt", L"two.txt"},
+       {L"kept.txt", L"@kvUninstall.dat"}},
       // Three files: the data, the record and the running program, which cannot go yet.
-      {"folder mode", [](Install& in, const std::wstring&) { WriteText(in.dir + L"data\\f.bin", "x"); in.FolderMode(); },
-       L"", {"sent 33", "sent 66", "sent 100", "posted 100"}, {L"@data", L"@kvUninstall.dat"}, {L"@kvUninstallCli.exe"}},
-      {"full-stop folders stay, read-only files go", [](Install& in, const std::wstring& d) {
+      {"folder mode",
+       [](Install& in, const std::wstring&) {
+         WriteText(in.dir + L"data\\f.bin", "x");
+         in.FolderMode();
+       },
+       L"",
+       {"sent 33", "sent 66", "sent 100", "posted 100"},
+       {L"@data", L"@kvUninstall.dat"},
+       {L"@kvUninstallCli.exe"}},
+      {"full-stop folders stay, read-only files go",
+       [](Install& in, const std::wstring& d) {
          ::SetFileAttributesW((d + L"one.txt").c_str(), FILE_ATTRIBUTE_READONLY);
          ::SetFileAttributesW((d + L"folder\\deep\\3.txt").c_str(), FILE_ATTRIBUTE_READONLY);
          WriteText(d + L"folder\\.hidden\\5.txt", "x");
          in.removals = {Entry(0, d + L"folder\\"), Entry(1, d + L"one.txt")};
-       }, L"", {"sent 20", "sent 40", "sent 60", "sent 80", "posted 100"},
-       {L"folder\\deep", L"one.txt"}, {L"folder\\.hidden\\5.txt"}},
-      {"on the caller's thread no final post", [](Install& in, const std::wstring& d) {
+       },
+       L"",
+       {"sent 20", "sent 40", "sent 60", "sent 80", "posted 100"},
+       {L"folder\\deep", L"one.txt"},
+       {L"folder\\.hidden\\5.txt"}},
+      {"on the caller's thread no final post",
+       [](Install& in, const std::wstring& d) {
          in.removals = {Entry(1, d + L"one.txt"), Entry(0, d + L"folder\\deep\\")};
-       }, L" --sync", {"sent 33", "sent 66"}, {L"one.txt", L"folder\\deep"}, {}},
-      {"nothing to count", [](Install& in, const std::wstring& d) {
+       },
+       L" --sync",
+       {"sent 33", "sent 66"},
+       {L"one.txt", L"folder\\deep"},
+       {}},
+      {"nothing to count",
+       [](Install& in, const std::wstring& d) {
          in.removals = {Entry(1, d + L"one.txt"), Entry(0, d + L"absent\\")};
-       }, L"", {"posted 100"}, {L"one.txt"}, {}},
+       },
+       L"",
+       {"posted 100"},
+       {L"one.txt"},
+       {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     Install in(L"engine");
     const std::wstring data = FreshDir(L"engine_data");
-    for (const wchar_t* f : {L"folder\\1.txt", L"folder\\2.txt", L"folder\\deep\\3.txt",
-                             L"folder\\deep\\deeper\\4.txt", L"one.txt", L"two.txt", L"kept.txt"})
+    for (const wchar_t* f : {L"folder\\1.txt", L"folder\\2.txt", L"folder\\deep\\3.txt", L"folder\\deep\\deeper\\4.txt",
+                             L"one.txt", L"two.txt", L"kept.txt"})
       WriteText(data + f, "x");
     row.arrange(in, data);
     EXPECT_EQ(row.lines, in.Run(row.options));
@@ -282,8 +326,8 @@ TEST(EngineRun, ProgressAndWhatGoes) {
   }
   // Without a record: the engine's own 100 and the thread's; on the caller's thread the engine's.
   Install none(L"engine_norecord");
-  for (const auto& [options, lines] : {std::pair(L"", Strings{"posted 100", "posted 100"}),
-                                       std::pair(L" --sync", Strings{"posted 100"})}) {
+  for (const auto& [options, lines] :
+       {std::pair(L"", Strings{"posted 100", "posted 100"}), std::pair(L" --sync", Strings{"posted 100"})}) {
     Strings got = Lines(kvtest::Run(L"\"" + none.dir + L"kvUninstallCli.exe\"" + options, none.dir).output);
     got.pop_back();  // "done"
     EXPECT_EQ(lines, got);
@@ -342,9 +386,9 @@ TEST(Cleanup, KeyMenuFolderAllUsersLinkAndListedShortcuts) {
   const std::wstring all_users = ShellFolder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\";
   const std::wstring own = ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\", links = FreshDir(L"cleanup_links");
   RemoveTree(menu);
-  for (const std::wstring& f : {menu + L"readme.txt", menu + L"sub\\notes.txt", menu + L".keep\\kept.txt",
-                                all_users + product + L".lnk", own + product + L".lnk",
-                                links + L"listed1.lnk", links + L"listed2.lnk", links + L"unlisted.lnk"})
+  for (const std::wstring& f :
+       {menu + L"readme.txt", menu + L"sub\\notes.txt", menu + L".keep\\kept.txt", all_users + product + L".lnk",
+        own + product + L".lnk", links + L"listed1.lnk", links + L"listed2.lnk", links + L"unlisted.lnk"})
     WriteText(f, "link");
   Install in(L"cleanup");
   WriteText(in.dir + L"a.bin", "x");
@@ -378,7 +422,8 @@ std::string StoredUid() { return Utf8(RegText(HKEY_CURRENT_USER, L"SOFTWARE\\Qua
 void ExpectReport(const HttpRequest& r, const std::string& type, const std::string& value, DWORD before) {
   const DWORD after = ::GetTickCount();
   std::smatch m;
-  ASSERT_TRUE(std::regex_match(r.target, m, std::regex(".*/report\\.asp\\?type=(.*)&value=(.*)&uuid=(.+)&sign=(-?[0-9]+)")))
+  ASSERT_TRUE(
+      std::regex_match(r.target, m, std::regex(".*/report\\.asp\\?type=(.*)&value=(.*)&uuid=(.+)&sign=(-?[0-9]+)")))
       << r.target;
   EXPECT_EQ("GET", r.method);
   EXPECT_EQ(type, m[1].str());
@@ -455,7 +500,8 @@ TEST(Script, TextAndBytes) {
   const std::wstring sys = L"C:\\windows\\system32";
   const std::string head = "@ echo off\r\n\"C:\\windows\\system32\\taskkill.exe\" /pid 4242 /f\r\n";
   const std::tuple<const wchar_t*, const wchar_t*, std::string> rows[] = {
-      {L"C:\\Program Files\\Prod\\kvUninstall.exe", L"", head + "del \"C:\\Program Files\\Prod\\kvUninstall.exe\"\r\ndel %0"},
+      {L"C:\\Program Files\\Prod\\kvUninstall.exe", L"",
+       head + "del \"C:\\Program Files\\Prod\\kvUninstall.exe\"\r\ndel %0"},
       {L"C:\\Program Files\\Prod\\kvUninstall.exe", L"C:\\Program Files\\Prod\\",
        head + "del \"C:\\Program Files\\Prod\\kvUninstall.exe\"\r\nrd \"C:\\Program Files\\Prod\\\"\r\ndel %0"},
       // cmd expands "%" even inside quotes: each is doubled to stay one.
@@ -464,13 +510,14 @@ TEST(Script, TextAndBytes) {
   for (const auto& [exe, folder, text] : rows)
     for (UINT cp : {936u, 1252u}) EXPECT_EQ(text, Bytes(sd::ScriptText(sys, 4242, exe, folder), cp)) << cp;
   // cmd by its full path, without AutoRun, never through the shell's file association.
-  EXPECT_EQ(L"\"C:\\windows\\system32\\cmd.exe\" /d /q /v:off /c c:\\clear.bat", sd::ScriptCommandLine(sys, L"c:\\clear.bat"));
+  EXPECT_EQ(L"\"C:\\windows\\system32\\cmd.exe\" /d /q /v:off /c c:\\clear.bat",
+            sd::ScriptCommandLine(sys, L"c:\\clear.bat"));
   // No stand-ins: a character the code page lacks fails the whole text ("?" is a wildcard to del).
   EXPECT_EQ("C:\\\xB2\xE2\xCA\xD4", Bytes(L"C:\\\u6D4B\u8BD5", 936));
   EXPECT_EQ("C:\\Caf\x82", Bytes(L"C:\\Caf\u00E9", 437));  // the console's code page of the West
   std::string out = "unchanged";
-  for (const auto& [text, cp] : {std::pair(L"C:\\\u6D4B\u8BD5", 1252u), std::pair(L"C:\\\uD55C", 936u),
-                                 std::pair(L"C:\\\u0101", 1252u)})
+  for (const auto& [text, cp] :
+       {std::pair(L"C:\\\u6D4B\u8BD5", 1252u), std::pair(L"C:\\\uD55C", 936u), std::pair(L"C:\\\u0101", 1252u)})
     EXPECT_FALSE(sd::ToCodePage(text, cp, &out)) << Utf8(text);
   EXPECT_EQ("unchanged", out);
   EXPECT_EQ(::GetOEMCP(), sd::ScriptCodePage());
@@ -488,8 +535,16 @@ TEST(Script, FreshFileWhateverWasThere) {
   const std::wstring dir = FreshDir(L"sd_fresh"), path = dir + L"clear.bat";
   const std::pair<std::function<void()>, bool> rows[] = {
       {[] {}, true},
-      {[&] { WriteText(path, "theirs"); ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY); }, true},
-      {[&] { WriteText(dir + L"victim.txt", "victim"); ::CreateHardLinkW(path.c_str(), (dir + L"victim.txt").c_str(), nullptr); }, true},
+      {[&] {
+         WriteText(path, "theirs");
+         ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
+       },
+       true},
+      {[&] {
+         WriteText(dir + L"victim.txt", "victim");
+         ::CreateHardLinkW(path.c_str(), (dir + L"victim.txt").c_str(), nullptr);
+       },
+       true},
       {[&] { ::CreateDirectoryW(path.c_str(), nullptr); }, true},
       {[&] { WriteText(path + L"\\theirs.txt", "theirs"); }, false},
   };
@@ -512,8 +567,8 @@ TEST(Script, IfSupportedOnlyAdministratorsAndSystemMayTouchIt) {
   ASSERT_TRUE(sd::WriteFreshScript(path, "@ echo off"));
   PACL dacl = nullptr;
   kv::UniqueLocal descriptor;
-  ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                          &dacl, nullptr, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()));
+  ::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                          reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()));
   std::vector<std::wstring> trustees;
   for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
     ACCESS_ALLOWED_ACE* ace = nullptr;

@@ -21,13 +21,16 @@ void Patch(DWORD* slot, DWORD value) {
 
 // The loader writes the address an image got into its header when it relocates it.
 bool Relocate(BYTE* base, IMAGE_NT_HEADERS* nt) {
-  const DWORD delta = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(base)) - nt->OptionalHeader.ImageBase;
-  const IMAGE_DATA_DIRECTORY& relocs = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+  const DWORD delta =
+      static_cast<DWORD>(reinterpret_cast<UINT_PTR>(base)) - nt->OptionalHeader.ImageBase;
+  const IMAGE_DATA_DIRECTORY& relocs =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
   if (delta == 0 || !relocs.VirtualAddress) return false;
   auto* block = reinterpret_cast<IMAGE_BASE_RELOCATION*>(base + relocs.VirtualAddress);
   for (const BYTE* end = base + relocs.VirtualAddress + relocs.Size;
        reinterpret_cast<BYTE*>(block) < end && block->SizeOfBlock;
-       block = reinterpret_cast<IMAGE_BASE_RELOCATION*>(reinterpret_cast<BYTE*>(block) + block->SizeOfBlock)) {
+       block = reinterpret_cast<IMAGE_BASE_RELOCATION*>(reinterpret_cast<BYTE*>(block) +
+                                                        block->SizeOfBlock)) {
     const auto* entries = reinterpret_cast<const WORD*>(block + 1);
     for (size_t i = 0; i < (block->SizeOfBlock - sizeof(*block)) / sizeof(WORD); ++i) {
       if ((entries[i] >> 12) != IMAGE_REL_BASED_HIGHLOW) continue;
@@ -35,7 +38,8 @@ bool Relocate(BYTE* base, IMAGE_NT_HEADERS* nt) {
       Patch(slot, *slot + delta);
     }
   }
-  Patch(reinterpret_cast<DWORD*>(&nt->OptionalHeader.ImageBase), static_cast<DWORD>(reinterpret_cast<UINT_PTR>(base)));
+  Patch(reinterpret_cast<DWORD*>(&nt->OptionalHeader.ImageBase),
+        static_cast<DWORD>(reinterpret_cast<UINT_PTR>(base)));
   return true;
 }
 
@@ -48,9 +52,12 @@ bool BindImports(BYTE* base, IMAGE_NT_HEADERS* nt, bool* bound_here) {
     auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->OriginalFirstThunk);
     auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + desc->FirstThunk);
     for (; names->u1.AddressOfData; ++names, ++slots) {
-      const FARPROC target = IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)
-          ? ::GetProcAddress(dll, MAKEINTRESOURCEA(IMAGE_ORDINAL(names->u1.Ordinal)))
-          : ::GetProcAddress(dll, reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
+      const FARPROC target =
+          IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)
+              ? ::GetProcAddress(dll, MAKEINTRESOURCEA(IMAGE_ORDINAL(names->u1.Ordinal)))
+              : ::GetProcAddress(
+                    dll,
+                    reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
       if (!target) return false;
       const DWORD value = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(target));
       if (slots->u1.Function == value) continue;  // the platform's loader did it already
@@ -62,12 +69,13 @@ bool BindImports(BYTE* base, IMAGE_NT_HEADERS* nt, bool* bound_here) {
 }
 
 FARPROC WINAPI LoadToolkit(unsigned notify, PDelayLoadInfo info) {
-  if (notify != dliNotePreLoadLibrary || ::lstrcmpiA(info->szDll, "kvUninstall.exe") != 0) return nullptr;
+  if (notify != dliNotePreLoadLibrary || ::lstrcmpiA(info->szDll, "kvUninstall.exe") != 0)
+    return nullptr;
   wchar_t own[MAX_PATH] = {};
   const std::wstring path(own, ::GetModuleFileNameW(nullptr, own, MAX_PATH));
   bool fixed_here = false;
-  return reinterpret_cast<FARPROC>(
-      KvLoadToolkit((path.substr(0, path.rfind(L'\\') + 1) + L"kvUninstall.exe").c_str(), &fixed_here));
+  return reinterpret_cast<FARPROC>(KvLoadToolkit(
+      (path.substr(0, path.rfind(L'\\') + 1) + L"kvUninstall.exe").c_str(), &fixed_here));
 }
 
 }  // namespace
@@ -77,7 +85,8 @@ HMODULE KvLoadToolkit(const wchar_t* path, bool* fixed_here) {
   HMODULE module = ::LoadLibraryW(path);
   if (!module) return nullptr;
   auto* base = reinterpret_cast<BYTE*>(module);
-  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
   *fixed_here = Relocate(base, nt);
   bool bound_here = false;
   if (!BindImports(base, nt, &bound_here)) return nullptr;
