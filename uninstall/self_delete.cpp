@@ -183,6 +183,9 @@ void CKvUninstaller::DeleteSelf() {
   const std::wstring exe_spelled = sd::SpellablePath(exe, code_page);
   const std::wstring folder_spelled = folder.empty() ? L"" : sd::SpellablePath(folder, code_page);
 
+  // A process's current folder cannot be removed while it lives, and the script may reach rd
+  // before this process is wholly gone: the folder is let go first.
+  ::SetCurrentDirectoryW(kScriptFolder);
   std::string bytes;
   const bool written = !exe.empty() && !exe_spelled.empty() &&
                        sd::ToCodePage(sd::ScriptText(sd::SystemFolder(), ::GetCurrentProcessId(),

@@ -9,6 +9,7 @@ kvwire.py) named by proxy.dat; screenshots go to the artifacts folder.
 CASE: window-folder, window-list, window-cancel, window-noname, window-inuse, silent, installer,
 msgbox, crash-one, crash-two, crash-entry. WINEPREFIX and the other Wine settings come from the environment.
 """
+import functools
 import os
 import pathlib
 import re
@@ -64,6 +65,18 @@ def write(path, data):
     path = pathlib.Path(path)
     path.parent.mkdir(parents=True, exist_ok=True)
     path.write_bytes(data if isinstance(data, bytes) else data.encode())
+
+
+def wait_until(condition, seconds=30):
+    """Polls condition until it holds or the time is up; whether it holds."""
+    deadline = time.time() + seconds
+    while not condition() and time.time() < deadline:
+        time.sleep(0.3)
+    return condition()
+
+
+def clear_pending():
+    wine("reg", "delete", PENDING, "/v", "PendingFileRenameOperations", "/f")
 
 
 def uptime_ms():
@@ -256,7 +269,7 @@ def wait_exit(process, code, timeout=90):
     check(got == code & 0xFF, f"the process ends with exit code {code} (got {got})")
 
 
-def uninstall(bin_dir, artifacts, mode, wire, display):
+def uninstall(mode, bin_dir, artifacts, wire, display):
     name = "Brix 积木" if mode == "folder" else "Brix List"
     product = Product(bin_dir, name, mode, wire)
     installed = product.traces()
@@ -271,9 +284,7 @@ def uninstall(bin_dir, artifacts, mode, wire, display):
     display.shot(artifacts, f"{mode}_2_progress.png", rect)
     wait_exit(process, 0)
     clear_bat = pathlib.Path(unix_path("C:\\clear.bat"))
-    deadline = time.time() + 30
-    while (product.traces() or clear_bat.exists()) and time.time() < deadline:
-        time.sleep(0.3)
+    wait_until(lambda: not product.traces() and not clear_bat.exists())
     check(product.traces() == [], "every trace of the product is gone: " +
           (", ".join(product.traces()) or "nothing left"))
     check(product.neighbour.read_text() == "another product\n", "the product beside it stays")
@@ -330,7 +341,7 @@ def no_record(bin_dir, artifacts, wire, display):
 def in_use(bin_dir, artifacts, wire, display):
     """Another program holds a file of the product open: the rest goes, a notice says that a
     restart completes the removal, and the exit code says so."""
-    wine("reg", "delete", PENDING, "/v", "PendingFileRenameOperations", "/f")
+    clear_pending()
     product = Product(bin_dir, "Brix Busy", "inuse", wire)
     held, held_win = product.files[0], product.install_win + "bin\\brix.exe"
     shutil.copy(product.bin / "kvtesthelper.exe", product.root / "holder.exe")
@@ -346,9 +357,7 @@ def in_use(bin_dir, artifacts, wire, display):
             display.shot(artifacts, "inuse_2_restart_notice.png", box)
             display.click(box, OK_ALONE)
         wait_exit(process, 3010, 60)
-        deadline = time.time() + 30
-        while product.exe.exists() and time.time() < deadline:
-            time.sleep(0.3)
+        wait_until(lambda: not product.exe.exists())
         left = product.traces()
         check(sorted(left) == sorted([str(held), str(product.install)]),
               "all but the held file and its folder is gone: " + ", ".join(left))
@@ -357,7 +366,7 @@ def in_use(bin_dir, artifacts, wire, display):
     finally:
         holder.kill()
         holder.wait()
-        wine("reg", "delete", PENDING, "/v", "PendingFileRenameOperations", "/f")
+        clear_pending()
         product.remove()
 
 
@@ -365,7 +374,7 @@ def in_use(bin_dir, artifacts, wire, display):
 
 def silent(bin_dir, artifacts, wire, display):
     """What deployment tools run: no window, exit codes, a UTF-8 log of the run."""
-    wine("reg", "delete", PENDING, "/v", "PendingFileRenameOperations", "/f")
+    clear_pending()
     product = Product(bin_dir, "Brix Quiet", "silent", wire)
     log_win = product.root_win + "run.log"
     log = product.root / "run.log"
@@ -396,9 +405,7 @@ def silent(bin_dir, artifacts, wire, display):
     run_silently("/s", "/LOG=" + log_win, code=3010, what="a file in use")
     holder.kill()
     holder.wait()
-    deadline = time.time() + 30
-    while product.exe.exists() and time.time() < deadline:
-        time.sleep(0.3)
+    wait_until(lambda: not product.exe.exists())
     check(sorted(product.traces()) == sorted([str(product.files[0]), str(product.install)]),
           "all but the file in use is gone: " + ", ".join(product.traces()))
     text = log.read_text(encoding="utf-8") if log.exists() else ""
@@ -408,7 +415,7 @@ def silent(bin_dir, artifacts, wire, display):
     # Both leave on threads of their own at nearly the same moment: either may arrive first.
     seen = sorted(r[0] for r in reports(wire)[sent_before:])
     check(seen == ["open", "uninstall"], f"the reports go out as in the window (seen: {seen})")
-    wine("reg", "delete", PENDING, "/v", "PendingFileRenameOperations", "/f")
+    clear_pending()
     # No record at all.
     shutil.rmtree(product.install, ignore_errors=True)
     product.install.mkdir(parents=True)
@@ -440,10 +447,7 @@ def installer(bin_dir, artifacts, wire, display):
     if not check(m is not None, "the key holds the quiet uninstall string: " + quiet):
         return
     check(run("wine", m.group(1), m.group(2), env=display.env)[0] == 0, "it runs with exit code 0")
-    deadline = time.time() + 30
-    while install.exists() and time.time() < deadline:
-        time.sleep(0.3)
-    check(not install.exists(), "the installation folder is gone")
+    check(wait_until(lambda: not install.exists()), "the installation folder is gone")
     check(wine("reg", "query", key)[0] != 0, "the Uninstall key is gone")
     desktop = pathlib.Path(unix_path(wine(str(pathlib.Path(bin_dir) / "kvshortcut.exe"), "folder", "desktop")[1]))
     check(not (desktop / "Brix Sample.lnk").exists(), "the desktop link is gone")
@@ -530,7 +534,7 @@ def check_crash(folder, program, tid, targets, shot, box):
         check(r - g > 0.25, "the red banner of the crash picture")
 
 
-def crash(bin_dir, artifacts, wire, display, two):
+def crash(two, bin_dir, artifacts, wire, display):
     name = "crash_two" if two else "crash_one"
     folder = fresh(f"C:\\kvtest\\e2e_{name}\\")
     shutil.copy(pathlib.Path(bin_dir) / "kvtesthelper.exe", folder)
@@ -587,26 +591,19 @@ def crash_entry(bin_dir, artifacts, wire, display):
 def main():
     bin_dir, artifacts, case = sys.argv[1:4]
     os.makedirs(artifacts, exist_ok=True)
-    cases = {
-        "window-folder": lambda w, d: uninstall(bin_dir, artifacts, "folder", w, d),
-        "window-list": lambda w, d: uninstall(bin_dir, artifacts, "list", w, d),
-        "window-cancel": lambda w, d: cancel(bin_dir, artifacts, w, d),
-        "window-noname": lambda w, d: no_record(bin_dir, artifacts, w, d),
-        "window-inuse": lambda w, d: in_use(bin_dir, artifacts, w, d),
-        "silent": lambda w, d: silent(bin_dir, artifacts, w, d),
-        "installer": lambda w, d: installer(bin_dir, artifacts, w, d),
-        "msgbox": lambda w, d: message_box(bin_dir, artifacts, w, d),
-        "crash-one": lambda w, d: crash(bin_dir, artifacts, w, d, False),
-        "crash-two": lambda w, d: crash(bin_dir, artifacts, w, d, True),
-        "crash-entry": lambda w, d: crash_entry(bin_dir, artifacts, w, d),
-    }
+    cases = {"window-folder": functools.partial(uninstall, "folder"),
+             "window-list": functools.partial(uninstall, "list"), "window-cancel": cancel,
+             "window-noname": no_record, "window-inuse": in_use, "silent": silent,
+             "installer": installer, "msgbox": message_box,
+             "crash-one": functools.partial(crash, False), "crash-two": functools.partial(crash, True),
+             "crash-entry": crash_entry}
     if case not in cases:
         print(__doc__)
         return 2
     wire = kvwire.Wire()
     try:
         with Display() as display:
-            cases[case](wire, display)
+            cases[case](bin_dir, artifacts, wire, display)
     finally:
         wire.close()
     print(f"{len(failures)} check(s) failed" if failures else "all checks passed")
