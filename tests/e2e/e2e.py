@@ -28,6 +28,7 @@ WIDTH, HEIGHT, BOX = 450, 230, (300, 200)
 UNINSTALL_BUTTON, CANCEL_BUTTON = (289, 162), (359, 162)
 OK_ALONE, OK_OF_TWO, CANCEL_OF_TWO, CLOSE = (150, 182), (105, 182), (195, 182), (279, 10)
 UNINSTALL_ROOT = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
+STORED_UID = "KV123456780004200007"  # KV, 8 tick digits, two of 5
 PENDING = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 failures = []
 
@@ -272,6 +273,9 @@ def wait_exit(process, code, timeout=90):
 def uninstall(mode, bin_dir, artifacts, wire, display):
     name = "Brix 积木" if mode == "folder" else "Brix List"
     product = Product(bin_dir, name, mode, wire)
+    # A stored identifier of 20 characters is the user's for good; a new one would be longer
+    # after some 28 hours of uptime and then never reused, so the run starts from a stored one.
+    wine("reg", "add", r"HKCU\SOFTWARE\Quarell", "/v", "UID", "/d", STORED_UID, "/f")
     installed = product.traces()
     check(len(installed) == len(product.files) + (5 if mode == "list" else 6),
           f"the product is installed: {len(installed)} traces")
@@ -297,7 +301,7 @@ def uninstall(mode, bin_dir, artifacts, wire, display):
     if len(seen) == 2:
         check(seen[0][1] == "Brix_Uninstall", "open carries Brix_Uninstall")
         check(seen[1][1] == name, f"uninstall carries the display name {name}")
-        check(seen[0][2] != "" and seen[0][2] == seen[1][2], "both carry the same identifier")
+        check(seen[0][2] == seen[1][2] == STORED_UID, "both carry the user's stored identifier")
         check_sign(seen[1][3], clicked)
     product.remove()
 
