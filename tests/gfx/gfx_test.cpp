@@ -129,7 +129,7 @@ int Ink(Frame& f, const wchar_t* text, int x, int y, int w, int h, bool centre, 
   return f.Opaque(0, 0, f.w(), f.h());
 }
 
-TEST(Image, TextPlacementColourAndLineLimit) {
+TEST(Image, TextPlacementAndLineLimit) {
   const wchar_t* lines = L"这是一段很长的文字用来测试行数限制";
   Frame centred(300, 60), point(300, 80), limited(300, 60), unlimited(300, 60);
   EXPECT_TRUE(Ink(centred, L"卸载程序", 0, 0, 300, 60, true) && !centred.Opaque(0, 0, 100, 60) &&
