@@ -1,29 +1,21 @@
 #!/usr/bin/env python3
 """Runs the picture generator into a scratch folder and compares every file it writes, byte for
 byte, with the committed one; also checks each PNG's size against the ids' layout sizes."""
-import pathlib
-import struct
-import subprocess
-import sys
-import tempfile
+import pathlib, struct, subprocess, sys, tempfile
 
-SIZES = {60001: (69, 21), 60002: (69, 21), 60003: (69, 21), 60004: (69, 21),
-         60006: (38, 18), 60007: (38, 18), 60008: (38, 18), 60026: (279, 23),
-         60027: (137, 157), 60051: (186, 150), 60052: (437, 141), 60056: (32, 32),
-         60057: (32, 32), 60061: (256, 80), 60073: (87, 29), 60074: (87, 29)}
+SIZES = {60001: (69, 21), 60002: (69, 21), 60003: (69, 21), 60004: (69, 21), 60006: (38, 18), 60007: (38, 18),
+         60008: (38, 18), 60026: (279, 23), 60027: (137, 157), 60051: (186, 150), 60052: (437, 141),
+         60056: (32, 32), 60057: (32, 32), 60061: (256, 80), 60073: (87, 29), 60074: (87, 29)}
 
 
 def main():
     generator, committed = sys.argv[1], pathlib.Path(sys.argv[2])
-    failures = []
     with tempfile.TemporaryDirectory() as scratch:
         subprocess.run([sys.executable, generator, scratch], check=True)
         made = sorted(pathlib.Path(scratch).iterdir())
-        failures += [] if made else ["the generator wrote nothing"]
-        for fresh in made:
-            old = committed / fresh.name
-            if not old.exists() or old.read_bytes() != fresh.read_bytes():
-                failures.append(f"{fresh.name}: not committed as the generator draws it")
+        failures = [] if made else ["the generator wrote nothing"]
+        failures += [f"{f.name}: not committed as the generator draws it" for f in made
+                     if not (committed / f.name).exists() or (committed / f.name).read_bytes() != f.read_bytes()]
     rc = (committed / "kvUninstall.rc").read_text(encoding="utf-8").splitlines()
     for ident, (w, h) in SIZES.items():
         lines = [l for l in rc if l.startswith(f"{ident} IMG ")]
@@ -34,5 +26,4 @@ def main():
     return 1 if failures else 0
 
 
-if __name__ == "__main__":
-    sys.exit(main())
+sys.exit(main())
