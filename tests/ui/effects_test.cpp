@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstring>
-#include <stdexcept>
 
 #include "ui/dialog.h"
 #include "ui/effects.h"
@@ -25,11 +24,12 @@ void Watch(HWND wnd, const EffectStep& s) {
   if (s.kind == EffectStep::kMove || s.kind == EffectStep::kMoveHidden) g_mismatches += !::EqualRect(&r, &want);
   if (s.kind == EffectStep::kAlpha) g_mismatches += (g_alpha = alpha) != s.value;
   g_frames += s.kind == EffectStep::kFrame3D || s.kind == EffectStep::kFramePlain;
-  if (++g_steps > 200) kv::ui::SetEffectObserver(nullptr), throw std::runtime_error("the animation does not end");
+  ++g_steps;
 }
 
 // Start: h hidden, s shown, f hidden and frozen, c a shown child window. Left: visible, closed, frozen, layered, and
-// where it ended: g at its place with its stored geometry, L wholly left of the screen, - elsewhere.
+// where it ended: g at its place with its stored geometry, L wholly left of the screen, - elsewhere. Narrow windows
+// flip a pixel a step: a flip that never ends runs out of memory for its steps.
 TEST(Effects, EndWhereTheyShould) {
   CKvDlg dlg;  // one window for every row: Wine takes seconds to take a shown window away
   ASSERT_TRUE(dlg.Create(0, 0, 0, 450, 230, 0, false, nullptr));
