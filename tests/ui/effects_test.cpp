@@ -41,7 +41,7 @@ TEST(Effects, EndWhereTheyShould) {
     int effect;
     Box g;
     char start;
-    const char* left;
+    const char* want;
     int alpha = -1;  // the last alpha given, -1 none
   } rows[] = {
       {0, main, 'h', "1000g"},     {1, at, 'h', "1000g"},     {2, at, 's', "0100-"},      {3, main, 's', "1000L"},
@@ -51,16 +51,14 @@ TEST(Effects, EndWhereTheyShould) {
       {12, at, 'h', "1000g"},      {13, at, 's', "0100-"},    {14, at, 's', "1000g"}};
   const HWND w = dlg.m_hWnd;
   MSG done;
-  for (const auto& r : rows) {
-    const auto& g = r.g;
+  for (const auto& [effect, g, start, want, alpha] : rows) {
     dlg.m_nX = g[0], dlg.m_nY = g[1], dlg.m_nWidth = g[2], dlg.m_nHeight = g[3];
-    dlg.m_bClosed = false, dlg.m_bFrozen = r.start == 'f', dlg.m_bChild = r.start == 'c';
+    dlg.m_bClosed = false, dlg.m_bFrozen = start == 'f', dlg.m_bChild = start == 'c';
     ::SetWindowLongW(w, GWL_EXSTYLE, 0);
     ::SetWindowPos(w, nullptr, g[0], g[1], g[2], g[3],
-                   SWP_NOZORDER | (std::strchr("sc", r.start) ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+                   SWP_NOZORDER | (std::strchr("sc", start) ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
     g_steps = g_frames = g_mismatches = 0, g_alpha = -1;
-    dlg.PlayEffect(r.effect);
-    EXPECT_TRUE(::PeekMessageW(&done, w, kv::ui::WM_KV_EFFECTDONE, kv::ui::WM_KV_EFFECTDONE, PM_REMOVE));
+    dlg.PlayEffect(effect);
     RECT now = {};
     ::GetWindowRect(w, &now);
     const bool home = Box{now.left, now.top, now.right - now.left, now.bottom - now.top} == g &&
@@ -68,10 +66,11 @@ TEST(Effects, EndWhereTheyShould) {
     const char end = home ? 'g' : now.right <= 0 ? 'L' : '-';
     const std::string left = {char('0' + ::IsWindowVisible(w)), char('0' + dlg.m_bClosed), char('0' + dlg.m_bFrozen),
                               char('0' + ((::GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_LAYERED) != 0)), end};
-    EXPECT_EQ(r.left, left) << "effect " << r.effect;
-    EXPECT_EQ((std::array<int, 3>{0, r.alpha, r.effect == 4 || r.effect == 10 || r.effect == 11}),
-              (std::array<int, 3>{g_mismatches, g_alpha, g_frames > 0}))
-        << "effect " << r.effect;  // only the captured animations draw frames
+    EXPECT_EQ(want, left) << "effect " << effect;
+    const bool posted = ::PeekMessageW(&done, w, kv::ui::WM_KV_EFFECTDONE, kv::ui::WM_KV_EFFECTDONE, PM_REMOVE);
+    EXPECT_EQ((std::array<int, 4>{1, 0, alpha, effect == 4 || effect == 10 || effect == 11}),
+              (std::array<int, 4>{posted, g_mismatches, g_alpha, g_frames > 0}))
+        << "effect " << effect;  // only the captured animations draw frames
   }
   dlg.m_bEffectRunning = true, g_steps = 0;
   dlg.PlayEffect(2);  // while another runs: ignored, and nothing is posted

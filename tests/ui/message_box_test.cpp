@@ -1,5 +1,4 @@
-// The message box beyond what the end-to-end run clicks and looks at: the countdown's captions and thread, one close
-// however many ask for it, a box without a window.
+// The message box beyond what the end-to-end run sees: the countdown, one close however many ask, no window.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,12 +12,13 @@ namespace {
 
 using Texts = std::vector<std::wstring>;
 
-// Notes the OK caption at every redraw and close animation, and the thread it closed on. click is posted for the
-// modal loop; the callback of the race button comes during the first close, as a second close would.
+// Notes the OK caption at every redraw and close animation, the thread it closed on and whether its owner was on.
+// click is posted for the modal loop; the race button's callback comes during the first close, as a second would.
 struct ProbeBox : CKvMsgBox {
   void Redraw() override { captions.push_back(m_btnOk.m_strCaption), CKvMsgBox::Redraw(); }
   void PlayEffect(int effect) override {
-    closes.push_back(m_btnOk.m_strCaption), closed_on = ::GetCurrentThreadId();
+    closes.push_back(m_btnOk.m_strCaption), closed_on = ::GetCurrentThreadId(),
+                                            owner_on = ::IsWindowEnabled(m_hHostWnd);
     if (race) (this->*std::exchange(race, nullptr)).m_pfnUp(static_cast<CKvDlg*>(this));
     CKvMsgBox::PlayEffect(effect);
   }
@@ -30,12 +30,12 @@ struct ProbeBox : CKvMsgBox {
   POINT click = {};
   CKvButton CKvMsgBox::*race = nullptr;
   DWORD closed_on = 0;
+  bool owner_on = true;
   Texts captions, closes;
 };
 
 // The caption counts down once a second on the countdown thread, which then closes the box as OK; a click ends the
-// count without a second close, and an action that comes while the box is closing (the countdown's or a click's)
-// closes nothing.
+// count without a second close, and so does an action that comes while the box closes (the countdown's or a click's).
 TEST(MsgBox, ClosesOnce) {
   const struct {
     int style, countdown;
@@ -47,15 +47,19 @@ TEST(MsgBox, ClosesOnce) {
   } rows[] = {{0, 3, {}, nullptr, 1, {L"确定(2)", L"确定(1)", L"确定(0)"}, {L"确定(0)"}, true},
               {1, 5, {195, 182}, &CKvMsgBox::m_btnOk, 2, {}, {L"确定"}, false},
               {1, 0, {105, 182}, &CKvMsgBox::m_btnCancel, 1, {}, {L"确定"}, false}};
+  CKvDlg owner;  // disabled while a box runs over it
+  ASSERT_TRUE(owner.Create(0, 0, 0, 100, 100, 0, false, nullptr));
   for (const auto& r : rows) {
     ProbeBox box;
     box.click = r.click, box.race = r.race;
-    EXPECT_EQ(r.result, box.ShowBox(nullptr, L"消息", L"标题", r.style, r.countdown, 300, 200, -1, -1));
+    EXPECT_EQ(r.result, box.ShowBox(owner.m_hWnd, L"消息", L"标题", r.style, r.countdown, 300, 200, -1, -1));
     // The countdown thread's last steps send to this thread's window: it is pumped until that thread is over.
     EXPECT_TRUE(!r.countdown ||
                 kvtest::PumpUntil([&] { return !::WaitForSingleObject(box.m_hCountdownThread, 0); }, 3000));
     EXPECT_EQ((std::array{r.captions, r.closes}), (std::array{box.captions, box.closes})) << r.countdown;
-    EXPECT_EQ(r.on_countdown_thread, box.closed_on != ::GetCurrentThreadId()) << r.countdown;
+    EXPECT_EQ((std::array{r.on_countdown_thread, false, true}),
+              (std::array{box.closed_on != ::GetCurrentThreadId(), box.owner_on, ::IsWindowEnabled(owner.m_hWnd) != 0}))
+        << r.countdown;
   }
   kv::UniqueHandleKernel thread;
   {

@@ -1,5 +1,4 @@
-// The widgets and the skinned dialog on a real (hidden) window, messages sent as the message loop would hand them
-// on, and the double buffer they paint through.
+// The widgets and the skinned dialog on a real (hidden) window, and the double buffer they paint through.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -139,21 +138,19 @@ TEST(MemoryDc, DrawsOnceAtItsRectangle) {
   };
   const int rows[][7] = {{10, 20, 110, 70, 1, 0, 5000}, {0, 0, 60, 60, 1, 1, 0}, {0, 0, 40, 40, 0, 0, 0}};
   for (const auto& r : rows) {  // rectangle, on release, Draw first -> orange after the release
-    RECT rect = {r[0], r[1], r[2], r[3]};
+    RECT rect = {r[0], r[1], r[2], r[3]}, all = {0, 0, r[2] - r[0], r[3] - r[1]};
     HBITMAP bitmap = nullptr;
     target.Fill(0);
     {
       CKvDC buffer(target.dc(), rect, r[4], false, nullptr);
       bitmap = buffer.m_hBitmap;
-      RECT all = {0, 0, r[2] - r[0], r[3] - r[1]};
       ::FillRect(buffer.m_hMemDC, &all, kv::UniqueBrush(::CreateSolidBrush(RGB(255, 128, 0))).get());
       if (r[5]) buffer.Draw();
       EXPECT_EQ(r[5] ? 3600 : 0, orange(0, 0, 160, 100));
       target.Fill(0);
     }
-    BITMAP gone;  // with the buffer
-    const long left = ::GetObjectW(bitmap, sizeof(gone), &gone);
-    EXPECT_EQ((Ints{r[6], r[6], 0}), (Ints{orange(r[0], r[1], r[2], r[3]), orange(0, 0, 160, 100), left}));
+    EXPECT_EQ((Ints{r[6], r[6], 0}),
+              (Ints{orange(r[0], r[1], r[2], r[3]), orange(0, 0, 160, 100), ::GetObjectW(bitmap, 0, nullptr)}));
   }
 }
 
