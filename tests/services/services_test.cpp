@@ -31,9 +31,8 @@ using kvtest::Answer;
 using kvtest::Hex;
 using kvtest::ReadAll;
 using kvtest::TempRegKey;
-using Pairs = std::vector<std::pair<std::string, std::string>>;  // {what came, what should}
-constexpr DWORD kHang = 10000;                                   // the machine is shared: only a hang takes this long
-constexpr DWORD kSettle = 200;                                   // long enough for a thread that could go on to do so
+constexpr DWORD kHang = 10000;  // the machine is shared: only a hang takes this long
+constexpr DWORD kSettle = 200;  // long enough for a thread that could go on to do so
 const HKEY kUser = HKEY_CURRENT_USER, kMachine = HKEY_LOCAL_MACHINE;
 const wchar_t kVendor[] = L"SOFTWARE\\Quarell";
 
@@ -182,10 +181,10 @@ TEST(Hashing, ResultsStayWithinTheirRoomsAndFiles) {
     plain += static_cast<char>(i * 37 + 11), coded += static_cast<char>(plain[i] ^ (i + 8));
   kvtest::WriteText(dir + L"plain", plain), kvtest::WriteText(dir + L"back", std::string(5000, 'x'));
   auto scramble = [&](const wchar_t* from, const std::wstring& to) {
-    const int result = KvEncodeFile((dir + from).c_str(), to.c_str());
-    return std::to_string(result) + (to == full ? "" : kvtest::Exists(to) ? " " + ReadAll(to) : " none");
+    const std::string result = std::to_string(KvEncodeFile((dir + from).c_str(), to.c_str()));
+    return to == full ? result : kvtest::Exists(to) ? result + ' ' + ReadAll(to) : result + " none";
   };
-  const Pairs rows = {
+  const std::pair<std::string, std::string> rows[] = {
       {InRoom("", 33, [](char* b) { EXPECT_EQ(1, MD5Go(b, nullptr)); }), "D41D8CD98F00B204E9800998ECF8427E|##"},
       {InRoom("", 33, [](char* b) { MD5Go(b, ""); }), "74E6F7298A9C2D168935F58C001BAD88|##"},  // an empty key is HMAC
       {InRoom(block, 25, [&](char* b) { KvEncode(key, b, 12, 1); }), "8DE1195F0307BA0A51535157|##"},
@@ -223,17 +222,16 @@ TEST(ChineseText, ConversionsAndClassesOnThisCodePage) {
 std::wstring Query(const std::wstring& xml, char op, LPCWSTR name, int arg = 0) {
   Parse(xml.c_str());
   std::wstring answers;
-  for (int position = arg, step = 0; step < (op == 'w' ? 4 : 1); ++step) {
+  for (int at = arg, step = 0; step < (op == 'w' ? 4 : 1); ++step) {
     wchar_t out[512];
     std::wmemset(out, L'#', 512);
     const int r = op == 'c'   ? (out[0] = 0, GetXmlNodeCount(name))
                   : op == 'v' ? GetXmlNodeValue(name, out)
                   : op == 'i' ? GetXmlNodeValue2(name, out, arg)
-                              : GetXmlNodeValue3(name, out, &position);
+                              : GetXmlNodeValue3(name, out, &at);
     const size_t n = wcsnlen(out, 512);
     EXPECT_EQ(std::wstring(511 - n, L'#'), std::wstring(out + n + 1, 511 - n)) << "past the text";
-    answers +=
-        std::to_wstring(r) + L"|" + std::wstring(out, n) + (op == 'w' ? L"@" + std::to_wstring(position) + L" " : L"");
+    answers += std::to_wstring(r) + L"|" + std::wstring(out, n) + (op == 'w' ? L"@" + std::to_wstring(at) + L" " : L"");
   }
   return answers;
 }
@@ -268,7 +266,7 @@ TEST(Zlib, FilesBothWays) {
     return hr == S_OK ? ReadAll(target) : Failed(hr);
   };
   const std::string fail = Failed(E_FAIL);
-  const Pairs rows = {
+  const std::pair<std::string, std::string> rows[] = {
       {code(1, L"ten", L"ten.z", -1).substr(0, 1), "x"},
       {code(1, L"0", L"0.z", 9), ""},
       {code(0, L"ten.z", L"out", 2) + code(0, L"0.z", L"out0", 0), "0123456789"},  // an expected size too small
@@ -292,7 +290,9 @@ bool Reach(Ticks& t, int n) {
   return kvtest::PollUntil([&] { return t.count >= n; }, kHang);
 }
 unsigned __stdcall TickOnce(void* ticks) { return Tick(ticks), 0; }
-unsigned __stdcall WaitForever(void* event) { return ::WaitForSingleObject(event, INFINITE), 5; }
+unsigned __stdcall TickForever(void* ticks) { return Tick(ticks), ::Sleep(INFINITE), 5; }
+void Arm(CKvThread& s, Ticks& t, int id, int ms, int calls) { s.StartTimer(id, &Tick, ms, &t), Reach(t, calls); }
+HANDLE Ticked(Ticks& t, HANDLE thread) { return Reach(t, 1), thread; }
 
 // A live id keeps its timer, any number of ids run, and a killed id is reused while its old thread sleeps on, which at
 // its wake-up must end rather than run the new timer.
@@ -307,30 +307,30 @@ TEST(Timers, EachOnAThreadOfItsOwnAfterAnIntervalAndEachHandleClosedOnce) {
   const int killed = a.count;
   EXPECT_TRUE(Reach(c, 10) && std::all_of(more, more + 25, [](Ticks& t) { return Reach(t, 3); }));
   service.Stop();
-  EXPECT_EQ("1 0 000", std::to_string(a.first - start >= 280 && a.count <= killed + 1) + " " + std::to_string(b.count) +
-                           " " + std::to_string(a.moved) + std::to_string(c.moved) +
-                           std::to_string(a.thread == ::GetCurrentThreadId()));
-  // Whoever ends a thread, its handle is closed once by the time Stop returns, and no call comes after.
-  kv::UniqueHandleKernel never(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  EXPECT_TRUE(a.first - start >= 280 && a.count <= killed + 1 && !b.count) << "an interval first; a kill ends calls";
+  EXPECT_FALSE(a.moved || c.moved || a.thread == ::GetCurrentThreadId()) << "each timer on a thread of its own";
+  // Whoever ends a thread, its handle is closed once by Stop's return and no call follows. A thread is ended from
+  // outside only once it has called, never while it starts (under the loader's lock).
   const std::tuple<const char*, std::function<void(CKvThread&, Ticks&)>, bool> rows[] = {
       {"detached", [](auto& s, auto& t) { Reach(t, s.StartThread(&TickOnce, &t, 1) ? 99 : 1); }, 1},
       {"kept, ends by itself", [](auto& s, auto& t) { s.ExitThread(s.StartThread(&TickOnce, &t, 0), 5000); }, 1},
-      {"kept, never ends", [&](auto& s, auto&) { s.ExitThread(s.StartThread(&WaitForever, never.get(), 0), 99); }, 0},
-      {"killed, ends", [](auto& s, auto& t) { s.StartTimer(1, &Tick, 9, &t), Reach(t, 1), s.KillTimer(1); }, 1},
-      {"running at Stop", [](auto& s, auto& t) { s.StartTimer(2, &Tick, 10, &t), Reach(t, 2); }, 1},
-      {"asleep at Stop", [](auto& s, auto& t) { s.StartTimer(3, &Tick, 60000, &t); }, 0},
-      {"id reused asleep",
-       [](auto& s, auto& t) { s.StartTimer(4, &Tick, 300, &t), s.KillTimer(4), s.StartTimer(4, &Tick, 300, &t); }, 0},
+      {"never ends", [](auto& s, auto& t) { s.ExitThread(Ticked(t, s.StartThread(&TickForever, &t, 0)), 99); }, 1},
+      {"killed, ends", [](auto& s, auto& t) { Arm(s, t, 1, 9, 1), s.KillTimer(1); }, 1},
+      {"running at Stop", [](auto& s, auto& t) { Arm(s, t, 2, 10, 2); }, 1},
+      {"asleep at Stop", [](auto& s, auto& t) { Arm(s, t, 3, 2000, 1); }, 1},
+      {"id reused asleep", [](auto& s, auto& t) { Arm(s, t, 4, 300, 1), s.KillTimer(4), Arm(s, t, 4, 300, 2); }, 1},
       {"started after Stop", [](auto& s, auto& t) { s.Stop(), s.StartTimer(5, &Tick, 10, &t); }, 0}};
   for (const auto& [what, run, called] : rows) {
-    const DWORD before = kvtest::OpenHandles(), start = ::GetTickCount();
+    const DWORD before = kvtest::OpenHandles();
     Ticks ticks;
     auto service = std::make_unique<CKvThread>();
-    run(*service, ticks), service->Stop(), service.reset();
+    run(*service, ticks);
+    const DWORD start = ::GetTickCount();  // Stop waits 100 ms for a sleeping thread, not the rest of its sleep
+    service->Stop(), service.reset();
     const int stopped = ticks.count;
     EXPECT_FALSE(kvtest::PollUntil([&] { return ticks.count != stopped; }, kSettle)) << what;
     EXPECT_TRUE(kvtest::PollUntil([&] { return kvtest::OpenHandles() == before; }, kSettle)) << what;
-    EXPECT_TRUE(::GetTickCount() - start < kHang && called == (ticks.count > 0)) << what;
+    EXPECT_TRUE(::GetTickCount() - start < 1500 && called == (ticks.count > 0)) << what;
   }
 }
 
