@@ -9,6 +9,7 @@ kvwire.py) named by proxy.dat; screenshots go to the artifacts folder.
 CASE: window-folder, window-list, window-cancel, window-noname, window-inuse, silent, installer,
 msgbox, crash-one, crash-two, crash-entry. WINEPREFIX and the other Wine settings come from the environment.
 """
+import contextlib
 import functools
 import os
 import pathlib
@@ -78,6 +79,18 @@ def wait_until(condition, seconds=30):
 
 def clear_pending():
     wine("reg", "delete", PENDING, "/v", "PendingFileRenameOperations", "/f")
+
+
+@contextlib.contextmanager
+def held_open(display, bin_dir, path_win):
+    """Another program holds the file open, without sharing its deletion, while the block runs."""
+    holder = display.start(pathlib.Path(bin_dir) / "kvtesthelper.exe", "sleep", "120000", "--hold", path_win)
+    try:
+        check(holder.stdout.readline().strip() == "held", "another program holds " + path_win)
+        yield
+    finally:
+        holder.kill()
+        holder.wait()
 
 
 def uptime_ms():
@@ -252,7 +265,8 @@ def open_window(display, product, artifacts, shot):
     """Starts the uninstaller and checks its window; the process and the window's rect."""
     process = display.start(product.exe, cwd=product.install)
     rect = display.wait_window((WIDTH, HEIGHT), process)
-    if not check(rect is not None, f"the window {CAPTION} appears, {WIDTH} x {HEIGHT}"):
+    if not check(rect is not None, f"the window {CAPTION} appears, {WIDTH} x {HEIGHT} "
+                                   f"(the process: {process.poll() if process.poll() is not None else 'running'})"):
         process.kill()
         return process, None
     check(rect[:2] == ((1280 - WIDTH) // 2, (800 - HEIGHT) // 2), f"it is centred (at {rect[:2]})")
@@ -297,11 +311,9 @@ def uninstall(mode, bin_dir, artifacts, wire, display):
               "list mode leaves the uninstaller's folder alone but for the program")
     check(not clear_bat.exists(), "c:\\clear.bat has deleted itself")
     seen = reports(wire)
-    check([r[0] for r in seen] == ["open", "uninstall"], f"the peer saw open, then uninstall ({seen})")
+    check([r[:3] for r in seen] == [("open", "Brix_Uninstall", STORED_UID), ("uninstall", name, STORED_UID)],
+          f"the peer saw open, then uninstall with the display name, both with the stored identifier ({seen})")
     if len(seen) == 2:
-        check(seen[0][1] == "Brix_Uninstall", "open carries Brix_Uninstall")
-        check(seen[1][1] == name, f"uninstall carries the display name {name}")
-        check(seen[0][2] == seen[1][2] == STORED_UID, "both carry the user's stored identifier")
         check_sign(seen[1][3], clicked)
     product.remove()
 
@@ -348,19 +360,17 @@ def in_use(bin_dir, artifacts, wire, display):
     clear_pending()
     product = Product(bin_dir, "Brix Busy", "inuse", wire)
     held, held_win = product.files[0], product.install_win + "bin\\brix.exe"
-    shutil.copy(product.bin / "kvtesthelper.exe", product.root / "holder.exe")
-    holder = display.start(product.root / "holder.exe", "sleep", "120000", "--hold", held_win)
     try:
-        check(holder.stdout.readline().strip() == "held", "another program holds " + held_win)
-        process, rect = open_window(display, product, artifacts, "inuse_1_question.png")
-        if rect is None:
-            return
-        display.click(rect, UNINSTALL_BUTTON)
-        box = display.wait_window(BOX, process)
-        if check(box is not None, "a 300 x 200 notice says that a restart completes the removal"):
-            display.shot(artifacts, "inuse_2_restart_notice.png", box)
-            display.click(box, OK_ALONE)
-        wait_exit(process, 3010, 60)
+        with held_open(display, bin_dir, held_win):
+            process, rect = open_window(display, product, artifacts, "inuse_1_question.png")
+            if rect is None:
+                return
+            display.click(rect, UNINSTALL_BUTTON)
+            box = display.wait_window(BOX, process)
+            if check(box is not None, "a 300 x 200 notice says that a restart completes the removal"):
+                display.shot(artifacts, "inuse_2_restart_notice.png", box)
+                display.click(box, OK_ALONE)
+            wait_exit(process, 3010, 60)
         wait_until(lambda: not product.exe.exists())
         left = product.traces()
         check(sorted(left) == sorted([str(held), str(product.install)]),
@@ -368,8 +378,6 @@ def in_use(bin_dir, artifacts, wire, display):
         pending = wine("reg", "query", PENDING, "/v", "PendingFileRenameOperations")[1]
         check(held_win.lower() in pending.lower(), "the held file waits for the restart")
     finally:
-        holder.kill()
-        holder.wait()
         clear_pending()
         product.remove()
 
@@ -402,13 +410,9 @@ def silent(bin_dir, artifacts, wire, display):
     window.wait(30)
     check(product.traces() != [], "nothing was removed so far")
     # A file in use: the rest goes, the file waits for the restart, and the log says so.
-    holder = display.start(product.bin / "kvtesthelper.exe", "sleep", "120000", "--hold",
-                           product.install_win + "bin\\brix.exe")
-    holder.stdout.readline()
     sent_before = len(reports(wire))
-    run_silently("/s", "/LOG=" + log_win, code=3010, what="a file in use")
-    holder.kill()
-    holder.wait()
+    with held_open(display, bin_dir, product.install_win + "bin\\brix.exe"):
+        run_silently("/s", "/LOG=" + log_win, code=3010, what="a file in use")
     wait_until(lambda: not product.exe.exists())
     check(sorted(product.traces()) == sorted([str(product.files[0]), str(product.install)]),
           "all but the file in use is gone: " + ", ".join(product.traces()))

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
-#include <gdiplus.h>
 
 #include <cctype>
 #include <cstdlib>
@@ -159,8 +158,6 @@ void RemoveLink(const std::wstring& link) {
 }
 
 void RemoveTree(const std::wstring& path) {
-  // Wine starts a Linux program without waiting for it: an rm of nothing could run late, after
-  // the caller has made the folder anew.
   if (!Exists(path)) return;
   if (const std::wstring name = LinuxPath(path); !name.empty()) {
     OnLinux(L"rm", L"-rf \"" + name + L"\"", [&] { return !Exists(path); });
@@ -297,6 +294,8 @@ bool OnLinux(const std::wstring& program, const std::wstring& arguments, const s
   return PollUntil(done, 10000);
 }
 
+namespace {
+
 BOOL CALLBACK FindVisible(HWND wnd, LPARAM param) {
   auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(param);
   if (::GetWindowThreadProcessId(wnd, nullptr) != found->first || !::IsWindowVisible(wnd)) return TRUE;
@@ -309,6 +308,8 @@ HWND VisibleWindowOf(DWORD thread) {
   ::EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&found));
   return found.second;
 }
+
+}  // namespace
 
 bool Drive(const std::function<void()>& show, const std::function<void(HWND)>& act) {
   std::atomic<DWORD> thread_id{0};
@@ -460,14 +461,6 @@ int Frame::CountNot(uint32_t value, int x0, int y0, int x1, int y1) const {
   for (int y = y0; y < y1; ++y)
     for (int x = x0; x < x1; ++x) n += bits_[y * w_ + x] != value;
   return n;
-}
-
-bool Frame::SavePng(const std::wstring& path) const {
-  ::GdiFlush();
-  CLSID png = {};
-  GetKvImage()->GetEncoderClsid(L"image/png", &png);
-  Gdiplus::Bitmap picture(w_, h_, w_ * 4, PixelFormat32bppPARGB, reinterpret_cast<BYTE*>(bits_));
-  return picture.Save(path.c_str(), &png, nullptr) == Gdiplus::Ok;
 }
 
 bool Near(uint32_t a, uint32_t b, int tolerance) {

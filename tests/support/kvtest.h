@@ -126,8 +126,6 @@ class Frame {
   int Opaque(int x0, int y0, int x1, int y1) const;
   // Pixels inside [x0, x1) x [y0, y1) that differ from value.
   int CountNot(uint32_t value, int x0, int y0, int x1, int y1) const;
-  // Saves the frame as a PNG for a person to look at.
-  bool SavePng(const std::wstring& path) const;
 
  private:
   int w_, h_;
