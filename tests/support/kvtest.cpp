@@ -555,20 +555,6 @@ std::string Wire::ProxyDat() const {
          field(std::to_wstring(port_), 12) + field(L"", 50) + field(L"", 50);
 }
 
-std::string UrlDecode(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out += static_cast<char>(std::strtoul(text.substr(i + 1, 2).c_str(), nullptr, 16));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 std::string QueryValue(const std::string& target, const std::string& key, bool* found) {
   if (found) *found = false;
   const size_t q = target.find('?');

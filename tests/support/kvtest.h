@@ -182,7 +182,6 @@ class Wire {
   std::string address_;
   unsigned short port_ = 0;
 };
-std::string UrlDecode(const std::string& text);
 // Value of key in the query of a target ("...?a=1&b=2"); found set when the key is there.
 std::string QueryValue(const std::string& target, const std::string& key, bool* found = nullptr);
 
