@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
-"""Runs the picture generator into a scratch folder and compares every file it writes, byte for
-byte, with the committed one; also checks each PNG's size against the ids' layout sizes."""
+"""The committed pictures are byte for byte what the generator draws, each id's PNG in its layout's size."""
 import pathlib, struct, subprocess, sys, tempfile
 
 SIZES = {60001: (69, 21), 60002: (69, 21), 60003: (69, 21), 60004: (69, 21), 60006: (38, 18), 60007: (38, 18),
