@@ -11,8 +11,6 @@
 //   remote-fault PATH             starts a thread at an unmapped address in the running PATH
 //   exitapp                       CKvApp::ExitApp with a timer asleep; prints what ran on the way
 //                                 out, the exit handler with the time since ExitApp began
-//   hash                          answers "md5 HEX", "hmac HEX KEY", "des KEY DATA DIR",
-//                                 "kvencode KEY DATA" lines from standard input ("-": empty)
 //   instance NAME window|plain REPORT QUIT_EVENT
 //                                 CheckOneInstance(NAME) -> "check <n>" into REPORT; window mode
 //                                 shows a minimised window titled NAME and reports a WM_COPYDATA
@@ -39,17 +37,13 @@
 #include <cstdlib>
 #include <cwchar>
 #include <functional>
-#include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
 #include "app/app_texts.h"
 #include "services/crash_dump.h"
-#include "services/des.h"
-#include "services/hashing.h"
 #include "services/http_client.h"
 #include "services/logger.h"
 #include "services/thread.h"
@@ -210,53 +204,12 @@ int ExitAppCommand(const Args&) {
   return 3;
 }
 
-// ---- hashing, against independent implementations on the Linux side -----------------------------
-
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  for (size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
-    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  return bytes;
-}
-
+// Upper-case hex of bytes, "-" for none.
 std::string Hex(const std::string& bytes) {
   std::string hex;
   char pair[3];
   for (unsigned char b : bytes) hex += (std::snprintf(pair, sizeof(pair), "%02X", b), pair);
   return hex.empty() ? "-" : hex;
-}
-
-int HashCommand(const Args&) {
-  for (std::string line; std::getline(std::cin, line);) {
-    std::istringstream in(line);
-    std::string op, a, b, c;
-    in >> op >> a >> b >> c;
-    if (op == "md5" || op == "hmac") {
-      const std::string key = FromHex(b);
-      std::string buffer = FromHex(a);
-      buffer.resize(buffer.size() + kMd5HexRoom, '\0');
-      const bool ok = MD5Go(buffer.data(), op == "hmac" ? key.c_str() : nullptr);
-      std::cout << (ok ? buffer.c_str() : "failed") << "\n";
-    } else if (op == "des") {
-      const std::string key = FromHex(a);
-      std::string data = FromHex(b);
-      DesGo(key.data(), data.data(), static_cast<int>(data.size()), std::stoi(c));
-      std::cout << Hex(data) << "\n";
-    } else if (op == "kvencode") {
-      const std::string key = FromHex(a), plain = FromHex(b);
-      const int n = static_cast<int>(plain.size());
-      std::string buffer = plain;
-      buffer.resize(2 * plain.size() + 1, '\0');
-      KvEncode(key.data(), buffer.data(), n, 1);
-      const std::string cipher = buffer.c_str();
-      KvEncode(key.data(), buffer.data(), 2 * n, 0);
-      std::cout << (cipher.empty() ? "-" : cipher) << " " << Hex(buffer.substr(0, plain.size())) << "\n";
-    } else {
-      std::cout << "unknown request\n";
-    }
-    std::cout.flush();
-  }
-  return 0;
 }
 
 // ---- single instance, and programs to wait for ---------------------------------------------------
@@ -420,7 +373,6 @@ int wmain(int argc, wchar_t** argv) {
       {L"crash", CrashCommand},
       {L"remote-fault", RemoteFaultCommand},
       {L"exitapp", ExitAppCommand},
-      {L"hash", HashCommand},
       {L"instance", InstanceCommand},
       {L"sleep", SleepCommand},
       {L"net", NetCommand},
