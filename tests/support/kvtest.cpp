@@ -519,12 +519,12 @@ Wire::~Wire() {
 std::string Wire::Order(const std::string& request) { return Exchange(address_, port_, request); }
 
 void Wire::SetAnswer(const HttpAnswer& answer) {
-  std::string spec = std::to_string(answer.status) + "\r\n";
-  for (const auto& [n, v] : answer.headers) spec += n + ": " + v + "\r\n";
-  if (answer.reset_after) spec += "Reset-After: " + std::to_string(answer.reset_after) + "\r\n";
-  spec += "\r\n" + answer.body;
-  Order("POST /kvwire/answer HTTP/1.1\r\nHost: kvwire\r\nContent-Length: " + std::to_string(spec.size()) + "\r\n\r\n" +
-        spec);
+  std::string text = std::to_string(answer.status) + "\r\n";
+  for (const auto& [n, v] : answer.headers) text += n + ": " + v + "\r\n";
+  if (answer.reset_after) text += "Reset-After: " + std::to_string(answer.reset_after) + "\r\n";
+  text += "\r\n" + answer.body;
+  Order("POST /kvwire/answer HTTP/1.1\r\nHost: kvwire\r\nContent-Length: " + std::to_string(text.size()) + "\r\n\r\n" +
+        text);
 }
 
 std::vector<HttpRequest> Wire::Requests() {
