@@ -379,6 +379,8 @@ TEST(LogSwitch, LinesAreWrittenWhenSwitchedOnInTheCodePageAndView) {
                                    : "misnamed")
         << kvtest::Utf8(command.substr(0, 20));
   }
+  // Left on, every later program of the prefix would log beside itself.
+  for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) kvtest::DeleteRegValue(kMachine, kVendor, L"debug", view);
 }
 
 // GetRegInfo as "1|text" or "0"; never a unit written past its room.

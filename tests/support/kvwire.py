@@ -148,20 +148,26 @@ class Handler(socketserver.StreamRequestHandler):
 Wire = Server
 
 
+def stop_factory(state):
+    """Ends the factory whose process the state folder names, if it still runs."""
+    try:
+        pid = int((state / "kvwire.pid").read_text())
+        if b"kvwire.py" in pathlib.Path(f"/proc/{pid}/cmdline").read_bytes():
+            os.kill(pid, signal.SIGTERM)
+    except (OSError, ValueError):
+        pass
+
+
 def main(args):
     command, state = args[0], pathlib.Path(args[1])
     port_file = state / "kvwire.port"
     state.mkdir(parents=True, exist_ok=True)
+    # Stopping, and starting after a run that never stopped its factory (which still holds its
+    # servers' ports), both end the one that is there.
+    stop_factory(state)
+    port_file.unlink(missing_ok=True)
     if command == "stop":
-        if port_file.exists():
-            pid = int((state / "kvwire.pid").read_text())
-            port_file.unlink()
-            try:
-                os.kill(pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
         return 0
-    port_file.unlink(missing_ok=True)  # left by a run that never stopped its factory: not this one's
     if os.fork():
         # The factory lives on in the background, detached from the caller's streams; the caller
         # goes on once its port can be read.
