@@ -383,6 +383,24 @@ TEST(LogSwitch, LinesAreWrittenWhenSwitchedOnInTheCodePageAndView) {
   for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) kvtest::DeleteRegValue(kMachine, kVendor, L"debug", view);
 }
 
+// The shared log block: nothing before it is named, lines follow each other within its size, a copy keeps the block
+// after the original goes, and nothing is written past its end.
+TEST(LogBlock, LinesFollowEachOtherWithinTheBlock) {
+  const std::wstring name = L"kvtest_logblock_" + std::to_wstring(::GetCurrentProcessId());
+  auto original = std::make_unique<CKvLog>();
+  original->WriteLog3(L"lost"), original->SetMemName(name.c_str(), 400), original->WriteLog3(L"first %d", 1);
+  CKvLog copy(*original), assigned;
+  original.reset(), copy.WriteLog3(L"%s", L"two"), assigned = copy;
+  for (int i = 0; i < 6; ++i) assigned.WriteLog3(L"line %d", i);  // 28 units a line: four fit
+  kv::UniqueHandleKernel mapping(::OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str()));
+  kv::UniqueView view(mapping ? ::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+  ASSERT_TRUE(view);
+  const auto* units = static_cast<const wchar_t*>(view.get());
+  EXPECT_EQ(std::wstring(26, L'\0'), std::wstring(units, 26)) << "where the lost line would be";
+  EXPECT_EQ("first 1|two|line 0|line 1|line 2|line 3|", Messages(kvtest::Utf8(units + 26)));
+  EXPECT_EQ(std::wstring(1848, L'\0'), std::wstring(units + 200, 1848)) << "past the block";
+}
+
 // GetRegInfo as "1|text" or "0"; never a unit written past its room.
 std::wstring Read(const TempRegKey& key, const wchar_t* name, int view = 0) {
   std::wstring text(CKvReg::kValueRoom + 8, L'z');
