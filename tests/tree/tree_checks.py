@@ -1,14 +1,9 @@
 #!/usr/bin/env python3
 """Checks of the product's source tree as a whole; each prints what it finds and fails on any.
-
-    tree_checks.py includes ROOT   an include that reaches up or sideways between the product's
-                                   folders: a folder includes its own headers and those of lower
-                                   levels; the few upward includes the design needs are listed by
-                                   file, and a listed one that is no longer there fails too
-    tree_checks.py lengths ROOT    a product function longer than LIMIT lines, braces included:
-                                   comments and strings are blanked first; a function is a brace
-                                   block after a closing parenthesis at namespace or class level,
-                                   lambdas counting with the function they are written in
+  includes ROOT: an include reaching up or sideways between the product's folders, beyond the
+    upward includes the design needs (listed by file; a listed one no longer there fails too)
+  lengths ROOT: a product function longer than LIMIT lines, braces included (comments and
+    strings blanked; a brace block after a closing parenthesis at namespace or class level)
 """
 import pathlib
 import re
