@@ -79,6 +79,24 @@ constexpr int kZoomPause = 20;
 constexpr int kFlipPause = 20;
 constexpr int kWipePause = 20;
 
+// n moves along one side (the height, or with wide the width): growing from one n-th of it to
+// the whole, or shrinking from the whole by an n-th at a time; a pause after each.
+void AlongOneSide(Steps& s, const EffectGeometry& g, bool wide, bool grow, int n, int pause,
+                  bool redraw = false) {
+  const int full = wide ? g.w : g.h, step = full / n;
+  for (int i = 1; i <= n; ++i) {
+    const int side = grow ? i * step : full - i * step;
+    s.Move(g.x, g.y, wide ? side : g.w, wide ? g.h : side);
+    if (redraw) s.Plain(EffectStep::kRedraw);
+    s.Sleep(pause);
+  }
+}
+
+void Settle(Steps& s, const EffectGeometry& g) {  // at its place and size, drawn
+  s.Move(g.x, g.y, g.w, g.h);
+  s.Plain(EffectStep::kRedraw);
+}
+
 void SlideIn(Steps& s, const EffectGeometry& g) {  // from the left, overshoot by 10 and settle
   const int step = (g.x + g.w) / 3;
   int p = -g.w;
@@ -92,26 +110,16 @@ void SlideIn(Steps& s, const EffectGeometry& g) {  // from the left, overshoot b
     s.Move(p, g.y, g.w, g.h);
     s.Sleep(kSettlePause);
   }
-  s.Move(g.x, g.y, g.w, g.h);
-  s.Plain(EffectStep::kRedraw);
+  Settle(s, g);
 }
 
 void DropDown(Steps& s, const EffectGeometry& g) {
-  const int step = g.h / 5;
-  for (int i = 1, c = step; i <= 5; ++i, c += step) {
-    s.Move(g.x, g.y, g.w, c);
-    s.Sleep(kSlidePause);
-  }
-  s.Move(g.x, g.y, g.w, g.h);
-  s.Plain(EffectStep::kRedraw);
+  AlongOneSide(s, g, false, true, 5, kSlidePause);
+  Settle(s, g);
 }
 
 void RollUp(Steps& s, const EffectGeometry& g) {  // and close
-  const int step = g.h / 5;
-  for (int i = 1, d = step; i <= 5; ++i, d += step) {
-    s.Move(g.x, g.y, g.w, g.h - d);
-    s.Sleep(kSlidePause);
-  }
+  AlongOneSide(s, g, false, false, 5, kSlidePause);
   s.Plain(EffectStep::kClose);
 }
 
@@ -139,8 +147,7 @@ void OpenFromCentre(Steps& s, const EffectGeometry& g) {
     s.Sleep(kOpenPause);
   }
   s.Plain(EffectStep::kRelease);
-  s.Move(g.x, g.y, g.w, g.h);
-  s.Plain(EffectStep::kRedraw);
+  Settle(s, g);
 }
 
 void CloseToCentre(Steps& s, const EffectGeometry& g) {
@@ -269,22 +276,12 @@ void FlipAway(Steps& s, const EffectGeometry& g) {
 }
 
 void WipeIn(Steps& s, const EffectGeometry& g) {
-  const int step = g.w / 10;
-  for (int i = 1, c = step; i <= 10; ++i, c += step) {
-    s.Move(g.x, g.y, c, g.h);
-    s.Sleep(kWipePause);
-  }
-  s.Move(g.x, g.y, g.w, g.h);
-  s.Plain(EffectStep::kRedraw);
+  AlongOneSide(s, g, true, true, 10, kWipePause);
+  Settle(s, g);
 }
 
 void WipeOut(Steps& s, const EffectGeometry& g) {  // and close
-  const int step = g.w / 10;
-  for (int i = 1, d = step; i <= 10; ++i, d += step) {
-    s.Move(g.x, g.y, g.w - d, g.h);
-    s.Plain(EffectStep::kRedraw);
-    s.Sleep(kWipePause);
-  }
+  AlongOneSide(s, g, true, false, 10, kWipePause, true);
   s.Plain(EffectStep::kClose);
 }
 

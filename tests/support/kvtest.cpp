@@ -416,20 +416,23 @@ UINT ExpectedCodePage() {
 
 // ---- pixels -------------------------------------------------------------------------------------
 
-Frame::Frame(int w, int h) : w_(w), h_(h), dc_(::CreateCompatibleDC(nullptr)) {
+namespace {
+
+HBITMAP TopDownDib(int w, int h, uint32_t** bits) {
   BITMAPINFO bi = {};
-  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};  // top-down
-  void* bits = nullptr;
-  bitmap_ = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  bits_ = static_cast<uint32_t*>(bits);
-  old_ = ::SelectObject(dc_, bitmap_);
-  Fill(0);
+  bi.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  return ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, reinterpret_cast<void**>(bits), nullptr, 0);
 }
 
-Frame::~Frame() {
-  ::SelectObject(dc_, old_);
-  ::DeleteObject(bitmap_);
-  ::DeleteDC(dc_);
+}  // namespace
+
+Frame::Frame(int w, int h)
+    : w_(w),
+      h_(h),
+      dc_(::CreateCompatibleDC(nullptr)),
+      bitmap_(TopDownDib(w, h, &bits_)),
+      selected_(dc_.get(), bitmap_.get()) {
+  Fill(0);
 }
 
 uint32_t Frame::At(int x, int y) const {

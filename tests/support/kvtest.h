@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "util/handles.h"
+
 namespace kvtest {
 
 // Exit code of a test program whose run skipped something and failed nothing (CTest's skip code).
@@ -113,10 +115,7 @@ UINT ExpectedCodePage();
 class Frame {
  public:
   Frame(int w, int h);
-  ~Frame();
-  Frame(const Frame&) = delete;
-  Frame& operator=(const Frame&) = delete;
-  HDC dc() const { return dc_; }
+  HDC dc() const { return dc_.get(); }
   int w() const { return w_; }
   int h() const { return h_; }
   uint32_t At(int x, int y) const;
@@ -129,10 +128,10 @@ class Frame {
 
  private:
   int w_, h_;
-  HDC dc_;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ old_ = nullptr;
-  uint32_t* bits_ = nullptr;
+  uint32_t* bits_ = nullptr;  // set as the bitmap is made
+  kv::UniqueMemDC dc_;
+  kv::UniqueBitmap bitmap_;
+  kv::SelectObjectScope selected_;
 };
 // Every channel within tolerance.
 bool Near(uint32_t a, uint32_t b, int tolerance = 2);
